@@ -10,7 +10,9 @@ std::uint32_t NormaliseMode(std::uint32_t value) noexcept {
     return value >= kModeFullPath && value <= kModeUniversal ? value : kModeFullPath;
 }
 
-std::uint32_t NormaliseQuotation(std::uint32_t value) noexcept { return value <= kQuoteIfSpace ? value : kQuoteNever; }
+std::uint32_t NormaliseQuotation(std::uint32_t value) noexcept {
+    return value <= kQuoteIfSpace ? value : kQuoteNever;
+}
 
 std::uint32_t NormaliseDirectorySeparator(std::uint32_t value) noexcept {
     return value >= kSeparatorBackslash && value <= kSeparatorDoubleBackslash ? value : kSeparatorBackslash;

@@ -19,7 +19,9 @@ constexpr std::size_t kQueryBufferLength = 32767;
 // "\\?\UNC" in place of the first backslash of a network path adds six characters.
 constexpr std::size_t kPrefixGrowth = 6;
 
-std::size_t AddSizes(std::size_t a, std::size_t b) noexcept { return a > kNoRoom - b ? kNoRoom : a + b; }
+std::size_t AddSizes(std::size_t a, std::size_t b) noexcept {
+    return a > kNoRoom - b ? kNoRoom : a + b;
+}
 
 // The most room a path can take in the text when no query changes it: a space may become "%20", a backslash two
 // backslashes, and the entry may be quoted and preceded by a two-character separator.
@@ -58,7 +60,9 @@ std::u16string_view TextOf(const CharBuffer& buffer) noexcept {
 
 } // namespace
 
-CopyBuffers::~CopyBuffers() { FreeCopyBuffers(*this); }
+CopyBuffers::~CopyBuffers() {
+    FreeCopyBuffers(*this);
+}
 
 bool AllocateCopyBuffers(const FileList& files, CopyBuffers& buffers) noexcept {
     FreeCopyBuffers(buffers);

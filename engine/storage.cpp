@@ -11,7 +11,9 @@ namespace {
 std::atomic<AllocationProbe*> g_probe{nullptr};
 }
 
-void SetAllocationProbe(AllocationProbe* probe) noexcept { g_probe.store(probe); }
+void SetAllocationProbe(AllocationProbe* probe) noexcept {
+    g_probe.store(probe);
+}
 
 void* TryAllocateBytes(std::size_t bytes) noexcept {
     if (AllocationProbe* probe = g_probe.load(); probe != nullptr && !probe->Allow(bytes)) {

@@ -12,7 +12,9 @@
 namespace pathlift {
 
 namespace {
-const wchar_t* Wide(const char16_t* text) noexcept { return reinterpret_cast<const wchar_t*>(text); }
+const wchar_t* Wide(const char16_t* text) noexcept {
+    return reinterpret_cast<const wchar_t*>(text);
+}
 } // namespace
 
 // The answer is a UNIVERSAL_NAME_INFOW record at the start of the buffer whose pointer leads to the name further on

@@ -105,12 +105,16 @@ TEST(CopyStorage, ALongerNetworkNameGrowsTheTextAndAFailedGrowthGivesNoText) {
     for (int i = 0; i < 50; ++i) {
         const std::u16string local = u"Z:\\f" + std::u16string(1, static_cast<char16_t>(u'A' + i % 26));
         files.push_back(local);
-        queries.universalNames[uR"(\\?\)" + local] = uR"(\\a-server-with-a-long-name\and-a-long-share)" + local.substr(2);
+        queries.universalNames[uR"(\\?\)" + local] =
+            uR"(\\a-server-with-a-long-name\and-a-long-share)" + local.substr(2);
     }
     std::u16string expected;
     for (std::size_t i = 0; i < files.size(); ++i) {
-        expected += (i ? u";" : u"") + std::u16string(uR"(\\a-server-with-a-long-name\and-a-long-share)") +
-                    files[i].substr(2);
+        if (i != 0) {
+            expected += u';';
+        }
+        expected += uR"(\\a-server-with-a-long-name\and-a-long-share)";
+        expected += files[i].substr(2);
     }
     const CopyOptions mode3{.Mode = 3, .FileSeparator = u";"};
     EXPECT_EQ(testing::FormatSelection(files, mode3, queries), expected);

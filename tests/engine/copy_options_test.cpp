@@ -24,13 +24,22 @@ TEST(Normalisation, OutOfRangeNumbersBecomeTheirDefaults) {
         std::uint32_t used;
     };
     const Row rows[] = {
-        {NormaliseMode, 0, 1},       {NormaliseMode, 1, 1},       {NormaliseMode, 2, 2},
-        {NormaliseMode, 3, 3},       {NormaliseMode, 4, 1},       {NormaliseMode, 0x32, 1},
+        {NormaliseMode, 0, 1},
+        {NormaliseMode, 1, 1},
+        {NormaliseMode, 2, 2},
+        {NormaliseMode, 3, 3},
+        {NormaliseMode, 4, 1},
+        {NormaliseMode, 0x32, 1},
         {NormaliseMode, 0xFFFFFFFF, 1},
-        {NormaliseQuotation, 0, 0},  {NormaliseQuotation, 2, 2},  {NormaliseQuotation, 3, 0},
-        {NormaliseDirectorySeparator, 0, 1}, {NormaliseDirectorySeparator, 3, 3},
+        {NormaliseQuotation, 0, 0},
+        {NormaliseQuotation, 2, 2},
+        {NormaliseQuotation, 3, 0},
+        {NormaliseDirectorySeparator, 0, 1},
+        {NormaliseDirectorySeparator, 3, 3},
         {NormaliseDirectorySeparator, 4, 1},
-        {NormaliseCaseConversion, 2, 2},     {NormaliseCaseConversion, 3, 0}, {NormaliseCaseConversion, 7, 0},
+        {NormaliseCaseConversion, 2, 2},
+        {NormaliseCaseConversion, 3, 0},
+        {NormaliseCaseConversion, 7, 0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(::testing::Message() << "stored " << row.stored);
@@ -40,7 +49,7 @@ TEST(Normalisation, OutOfRangeNumbersBecomeTheirDefaults) {
 
 TEST(Normalisation, OnlyTheFourSeparatorsAreKept) {
     const std::pair<std::u16string, std::u16string> rows[] = {
-        {u"\r\n", u"\r\n"}, {u";", u";"}, {u" ", u" "}, {u"\t", u"\t"}, {u",", u"\r\n"},
+        {u"\r\n", u"\r\n"}, {u";", u";"},   {u" ", u" "},     {u"\t", u"\t"},   {u",", u"\r\n"},
         {u"\n", u"\r\n"},   {u"", u"\r\n"}, {u";;", u"\r\n"}, {u"\r", u"\r\n"}, {u"\r\n ", u"\r\n"},
     };
     for (const auto& [stored, used] : rows) {

@@ -36,19 +36,29 @@ TEST(EntryFormatting, EachOptionOnAPathWithASpace) {
         {"no extension", {.NoExtension = 1}, {kMyFile}, uR"(C:\Work\my file)"},
         {"space escaped", {.ConvertSpace = 1}, {kMyFile}, uR"(C:\Work\my%20file.txt)"},
         {"quoted if space", {.WQuotation = 2}, {kMyFile}, uR"("C:\Work\my file.txt")"},
-        {"quoted if space, space escaped", {.ConvertSpace = 1, .WQuotation = 2}, {kMyFile},
+        {"quoted if space, space escaped",
+         {.ConvertSpace = 1, .WQuotation = 2},
+         {kMyFile},
          uR"(C:\Work\my%20file.txt)"},
-        {"always quoted, space escaped", {.ConvertSpace = 1, .WQuotation = 1}, {kMyFile},
+        {"always quoted, space escaped",
+         {.ConvertSpace = 1, .WQuotation = 1},
+         {kMyFile},
          uR"("C:\Work\my%20file.txt")"},
         {"slashes", {.DirectorySepalator = 2}, {kMyFile}, u"C:/Work/my file.txt"},
         {"doubled backslashes", {.DirectorySepalator = 3}, {kMyFile}, uR"(C:\\Work\\my file.txt)"},
         {"upper case", {.ConvertUpLower = 1}, {kMyFile}, uR"(C:\WORK\MY FILE.TXT)"},
         {"lower case", {.ConvertUpLower = 2}, {kMyFile}, uR"(c:\work\my file.txt)"},
-        {"flags on for any non-zero value", {.NoExtension = 5, .ConvertSpace = 0xFFFFFFFF}, {kMyFile},
+        {"flags on for any non-zero value",
+         {.NoExtension = 5, .ConvertSpace = 0xFFFFFFFF},
+         {kMyFile},
          uR"(C:\Work\my%20file)"},
         {"unknown mode acts as full path", {.Mode = 9}, {kMyFile}, kMyFile},
         {"everything at once",
-         {.Mode = 2, .NoExtension = 1, .ConvertSpace = 1, .WQuotation = 1, .DirectorySepalator = 3,
+         {.Mode = 2,
+          .NoExtension = 1,
+          .ConvertSpace = 1,
+          .WQuotation = 1,
+          .DirectorySepalator = 3,
           .ConvertUpLower = 1},
          {kMyFile},
          uR"("MY%20FILE")"},
@@ -80,7 +90,9 @@ TEST(EntryFormatting, NetworkPathsDriveRootsAndFolders) {
 TEST(EntryFormatting, OnlyTheAsciiSpaceAndAsciiLettersAreTouched) {
     ExpectRows({
         {"accented upper", {.ConvertUpLower = 1}, {uR"(C:\Data\émile.txt)"}, uR"(C:\DATA\éMILE.TXT)"},
-        {"full-width and Japanese", {.ConvertUpLower = 1}, {uR"(C:\ｄａｔａ\日本語ｆｉｌｅ.txt)"},
+        {"full-width and Japanese",
+         {.ConvertUpLower = 1},
+         {uR"(C:\ｄａｔａ\日本語ｆｉｌｅ.txt)"},
          uR"(C:\ｄａｔａ\日本語ｆｉｌｅ.TXT)"},
         {"Cyrillic lower", {.ConvertUpLower = 2}, {uR"(C:\ЖУРНАЛ\A.TXT)"}, uR"(c:\ЖУРНАЛ\a.txt)"},
         {"ideographic space and tab", {.ConvertSpace = 1}, {u"C:\\a\u3000b\tc d"}, u"C:\\a\u3000b\tc%20d"},
@@ -98,8 +110,7 @@ TEST(Joining, SeparatorsOnlyBetweenEntries) {
         {"semicolon", {.FileSeparator = u";"}, two, uR"(C:\a.txt;C:\b c.txt)"},
         {"space", {.FileSeparator = u" "}, two, uR"(C:\a.txt C:\b c.txt)"},
         {"tab", {.FileSeparator = u"\t"}, two, u"C:\\a.txt\tC:\\b c.txt"},
-        {"quoted only where a space is", {.WQuotation = 2, .FileSeparator = u";"}, two,
-         uR"(C:\a.txt;"C:\b c.txt")"},
+        {"quoted only where a space is", {.WQuotation = 2, .FileSeparator = u";"}, two, uR"(C:\a.txt;"C:\b c.txt")"},
         {"always quoted", {.WQuotation = 1, .FileSeparator = u";"}, two, uR"("C:\a.txt";"C:\b c.txt")"},
         {"order kept", {.Mode = 2, .FileSeparator = u";"}, {u"C:\\z", u"C:\\a", u"C:\\m"}, u"z;a;m"},
     });
@@ -109,8 +120,7 @@ TEST(Joining, EmptyEntriesAreStillSeparatedAndQuoted) {
     const FileList roots = {uR"(D:\)", uR"(E:\)", uR"(F:\)"};
     ExpectRows({
         {"three empty entries", {.Mode = 2}, roots, u"\r\n\r\n"},
-        {"three empty entries quoted", {.Mode = 2, .WQuotation = 1, .FileSeparator = u";"}, roots,
-         uR"("";"";"")"},
+        {"three empty entries quoted", {.Mode = 2, .WQuotation = 1, .FileSeparator = u";"}, roots, uR"("";"";"")"},
         {"empty between two", {.Mode = 2, .FileSeparator = u";"}, {uR"(C:\a)", uR"(D:\)", uR"(C:\b)"}, u"a;;b"},
         {"empty entry is not quoted if space", {.Mode = 2, .WQuotation = 2}, {uR"(D:\)"}, u""},
     });
@@ -157,20 +167,22 @@ TEST(UniversalNames, NetworkDriveGivesTheShareAndLaterStepsApply) {
     queries.universalNames[uR"(\\?\Z:\docs\my memo.txt)"] = uR"(\\fileserver\team\docs\my memo.txt)";
     const FileList files = {uR"(Z:\docs\my memo.txt)", uR"(C:\local.txt)"};
 
-    EXPECT_EQ(FormatSelection(files, {.Mode = 3}, queries), u"\\\\fileserver\\team\\docs\\my memo.txt\r\nC:\\local.txt");
+    EXPECT_EQ(FormatSelection(files, {.Mode = 3}, queries),
+              u"\\\\fileserver\\team\\docs\\my memo.txt\r\nC:\\local.txt");
     // The query sees each path with its long-path prefix.
-    EXPECT_EQ(queries.universalAsked, (std::vector<std::u16string>{uR"(\\?\Z:\docs\my memo.txt)", uR"(\\?\C:\local.txt)"}));
+    EXPECT_EQ(queries.universalAsked,
+              (std::vector<std::u16string>{uR"(\\?\Z:\docs\my memo.txt)", uR"(\\?\C:\local.txt)"}));
 
-    EXPECT_EQ(FormatSelection(files, {.Mode = 3, .ConvertSpace = 1, .DirectorySepalator = 2, .ConvertUpLower = 2},
-                              queries),
-              u"//fileserver/team/docs/my%20memo.txt\r\nc:/local.txt");
+    EXPECT_EQ(
+        FormatSelection(files, {.Mode = 3, .ConvertSpace = 1, .DirectorySepalator = 2, .ConvertUpLower = 2}, queries),
+        u"//fileserver/team/docs/my%20memo.txt\r\nc:/local.txt");
     EXPECT_EQ(FormatSelection(files, {.Mode = 1}, queries), u"Z:\\docs\\my memo.txt\r\nC:\\local.txt");
 }
 
 TEST(UniversalNames, LocalFileGivesTheFullPathText) {
     FakePathQueries queries; // answers nothing, like a local disk
-    for (const std::u16string& path : {kMyFile, std::u16string(uR"(\\?\C:\Work\memo.txt)"),
-                                       std::u16string(uR"(\\srv\share\x y.txt)")}) {
+    for (const std::u16string& path :
+         {kMyFile, std::u16string(uR"(\\?\C:\Work\memo.txt)"), std::u16string(uR"(\\srv\share\x y.txt)")}) {
         EXPECT_EQ(FormatSelection({path}, {.Mode = 3, .WQuotation = 2}, queries),
                   FormatSelection({path}, {.Mode = 1, .WQuotation = 2}, queries));
     }
@@ -200,9 +212,9 @@ TEST(ShortNames, OfTheUniversalNameInModeThree) {
     // The second has no short form: the network name the user asked for stays, in its long form.
     EXPECT_EQ(FormatSelection(files, {.Mode = 3, .ShortName = 1, .FileSeparator = u";"}, queries),
               uR"(\\srv\share\LONGNA~1.TXT;\\srv\share\other name.txt;C:\local name.txt)");
-    EXPECT_EQ(queries.shortAsked, (std::vector<std::u16string>{uR"(\\srv\share\long name.txt)",
-                                                               uR"(\\srv\share\other name.txt)",
-                                                               uR"(\\?\C:\local name.txt)"}));
+    EXPECT_EQ(queries.shortAsked,
+              (std::vector<std::u16string>{uR"(\\srv\share\long name.txt)", uR"(\\srv\share\other name.txt)",
+                                           uR"(\\?\C:\local name.txt)"}));
 }
 
 } // namespace

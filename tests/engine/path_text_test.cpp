@@ -36,12 +36,12 @@ TEST(Replacement, LeftToRightWithoutOverlapAndNeverSearchingInsertedText) {
         {uR"(C:\a\b)", 100, uR"(\)", u"/", u"C:/a/b", 2},
         {u"aaaa", 100, u"aa", u"b", u"bb", 2},
         {u"aaa", 100, u"aa", u"b", u"ba", 1},
-        {u"a", 100, u"ab", u"x", u"a", 0},          // the terminator ends a partial match
+        {u"a", 100, u"ab", u"x", u"a", 0}, // the terminator ends a partial match
         {u"my%20file", 100, u" ", u"%20", u"my%20file", 0},
         {u"", 100, u" ", u"%20", u"", 0},
-        {u"a b", 4, u" ", u"%20", u"a%2", 1},      // cut to capacity - 1 characters
-        {u"  ", 3, u" ", u"%20", u"%2", 1},        // the replacement stops early at the capacity
-        {u"abc", 3, u"b", u"", u"a", 1},           // only capacity characters of the text are looked at
+        {u"a b", 4, u" ", u"%20", u"a%2", 1}, // cut to capacity - 1 characters
+        {u"  ", 3, u" ", u"%20", u"%2", 1},   // the replacement stops early at the capacity
+        {u"abc", 3, u"b", u"", u"a", 1},      // only capacity characters of the text are looked at
     };
     for (const ReplaceRow& row : rows) {
         SCOPED_TRACE(::testing::Message() << "capacity " << row.capacity);
@@ -127,7 +127,7 @@ TEST(PathSplit, DriveDirectoryNameAndExtension) {
         {u"C:/a/b.c", u"C:", u"/a/", u"b", u".c"},
         {uR"(C:\a/b\c)", u"C:", uR"(\a/b\)", u"c", u""},
         {u"name.", u"", u"", u"name", u"."},
-        {u"x:y.z", u"x:", u"", u"y", u".z"},     // only the second character decides the drive
+        {u"x:y.z", u"x:", u"", u"y", u".z"}, // only the second character decides the drive
         {u"ab:c", u"", u"", u"ab:c", u""},
         {u"", u"", u"", u"", u""},
     };

@@ -29,8 +29,8 @@ public:
 
 private:
     // A failed query leaves rubbish behind, as a real one may: the formatter must not use it.
-    static bool Answer(const std::map<std::u16string, std::u16string>& answers, const char16_t* question,
-                       char16_t* out, std::size_t capacity) {
+    static bool Answer(const std::map<std::u16string, std::u16string>& answers, const char16_t* question, char16_t* out,
+                       std::size_t capacity) {
         const auto found = answers.find(question);
         CopyText(out, capacity, found == answers.end() ? u"RUBBISH" : found->second);
         return found != answers.end();

@@ -1,0 +1,55 @@
+#!/bin/bash
+# Installs what is missing, then builds every preset and runs all its tests: natively with sanitizers, and the
+# 32- and 64-bit Windows builds under Wine with a virtual display. Exits non-zero if anything failed.
+set -uo pipefail
+
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+
+bash scripts/setup.sh || exit 1
+source scripts/wine-session.sh
+wine_session_start || exit 1
+
+failed=()
+
+echo "== format check"
+mapfile -t sources < <(git ls-files -co --exclude-standard -- '*.cpp' '*.h' 2>/dev/null || find engine dialog shellext tests tools -name '*.cpp' -o -name '*.h')
+if ! clang-format --dry-run -Werror "${sources[@]}"; then
+    failed+=("format")
+fi
+
+declare -A summaries
+for preset in native win32 win64; do
+    echo "== $preset: configure and build"
+    if ! { cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"; }; then
+        failed+=("$preset build")
+        summaries[$preset]="build failed"
+        continue
+    fi
+    if [ "$preset" = win32 ] && [ "$WINE32_RUNS" != 1 ]; then
+        # Built and linked above, but this kernel cannot execute Wine's 32-bit loader: say so, loudly.
+        echo "== win32: tests NOT RUN: this machine's kernel cannot execute 32-bit programs (Wine's i386 loader)"
+        summaries[$preset]="built; tests not run (no 32-bit execution on this kernel)"
+        continue
+    fi
+    echo "== $preset: tests"
+    log="$(mktemp)"
+    ctest --preset "$preset" 2>&1 | tee "$log"
+    status=${PIPESTATUS[0]}
+    summaries[$preset]="$(grep -E '^[0-9]+% tests passed' "$log" || echo "no summary")"
+    rm -f "$log"
+    if [ "$status" -ne 0 ]; then
+        failed+=("$preset tests")
+    fi
+done
+
+echo
+echo "== summary"
+for preset in native win32 win64; do
+    echo "$preset: ${summaries[$preset]:-not run}"
+done
+if [ "${#failed[@]}" -ne 0 ]; then
+    echo "FAILED: ${failed[*]}"
+    exit 1
+fi
+echo "all presets passed"
