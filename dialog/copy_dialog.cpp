@@ -1,0 +1,254 @@
+// DlgProc: shows the saved options, and on Copy saves them, builds the text and puts it on the clipboard. Each
+// dialog finds its own selection in the selected-files table under its window handle.
+
+#include "copy_dialog.h"
+
+#include "placement.h"
+#include "selected_files.h"
+#include "settings_store.h"
+
+#include "engine/name_formatter.h"
+#include "engine/win/clipboard_writer.h"
+#include "engine/win/system_path_queries.h"
+#include "res/resource.h"
+
+#include <atomic>
+
+namespace pathlift {
+
+namespace {
+
+std::atomic<long> g_openDialogs{0};
+
+// Marks a window that holds a share of the open-dialog count, so only those give it back when they go.
+constexpr wchar_t kCountedProperty[] = L"Pathlift.CopyDialog";
+
+bool IsChecked(HWND hDlg, int id) {
+    return SendDlgItemMessageW(hDlg, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+void Check(HWND hDlg, int id) {
+    SendDlgItemMessageW(hDlg, id, BM_SETCHECK, BST_CHECKED, 0);
+}
+
+struct Choice {
+    int control;
+    std::uint32_t value;
+};
+constexpr Choice kModes[] = {
+    {IDC_RADIO_PATH, kModeFullPath}, {IDC_RADIO_FILENAME, kModeFileName}, {IDC_RADIO_UNCPATH, kModeUniversal}};
+constexpr Choice kQuotes[] = {
+    {IDC_RADIO_QUOTE, kQuoteAlways}, {IDC_RADIO_NOQUOTE, kQuoteNever}, {IDC_RADIO_QUOTE_IFSPACE, kQuoteIfSpace}};
+constexpr Choice kDirectorySeparators[] = {{IDC_RADIO_BACKSLASH, kSeparatorBackslash},
+                                           {IDC_RADIO_SLASH, kSeparatorSlash},
+                                           {IDC_RADIO_DOUBLEBACKSLASH, kSeparatorDoubleBackslash}};
+constexpr Choice kFileSeparatorChoices[] = {
+    {IDC_RADIO_NEWLINE, 0}, {IDC_RADIO_SEMICOLON, 1}, {IDC_RADIO_SPACE, 2}, {IDC_RADIO_TAB, 3}}; // kFileSeparators
+constexpr Choice kCases[] = {
+    {IDC_RADIO_NOCONVERT, kCaseUnchanged}, {IDC_RADIO_UPPER, kCaseUpper}, {IDC_RADIO_LOWER, kCaseLower}};
+
+template <std::size_t N> void ShowChoice(HWND hDlg, const Choice (&choices)[N], std::uint32_t value) {
+    for (const Choice& choice : choices) {
+        if (choice.value == value) {
+            Check(hDlg, choice.control);
+            return;
+        }
+    }
+}
+
+// The first checked control of the group gives the value; none checked gives the fallback.
+template <std::size_t N> std::uint32_t ReadChoice(HWND hDlg, const Choice (&choices)[N], std::uint32_t fallback) {
+    for (const Choice& choice : choices) {
+        if (IsChecked(hDlg, choice.control)) {
+            return choice.value;
+        }
+    }
+    return fallback;
+}
+
+void ShowOptions(HWND hDlg, const CopyOptions& options) {
+    ShowChoice(hDlg, kModes, options.Mode);
+    if (options.ShortName != 0) {
+        Check(hDlg, IDC_CHECK_SHORTNAME);
+    }
+    if (options.NoExtension != 0) {
+        Check(hDlg, IDC_CHECK_NOEXTENSION);
+    }
+    if (options.ConvertSpace != 0) {
+        Check(hDlg, IDC_CHECK_CONVERTSPACE);
+    }
+    ShowChoice(hDlg, kQuotes, options.WQuotation);
+    ShowChoice(hDlg, kDirectorySeparators, options.DirectorySepalator);
+    for (const Choice& choice : kFileSeparatorChoices) {
+        if (options.FileSeparator == kFileSeparators[choice.value]) {
+            Check(hDlg, choice.control);
+        }
+    }
+    ShowChoice(hDlg, kCases, options.ConvertUpLower);
+}
+
+// Reads each option back from the controls and writes it at once, all inside one open of the settings key.
+CopyOptions SaveOptionsFromControls(HWND hDlg) {
+    const auto lock = LockSettings();
+    DWORD error = 0;
+    OpenSettingsKey(kSettingsKeyName, &error); // when it fails every write does nothing, which is all right
+    CopyOptions options;
+    options.Mode = ReadChoice(hDlg, kModes, kModeFullPath);
+    WriteOptionValue(L"Mode", options.Mode);
+    options.ShortName = IsChecked(hDlg, IDC_CHECK_SHORTNAME) ? 1 : 0;
+    WriteOptionValue(L"ShortName", options.ShortName);
+    options.NoExtension = IsChecked(hDlg, IDC_CHECK_NOEXTENSION) ? 1 : 0;
+    WriteOptionValue(L"NoExtension", options.NoExtension);
+    options.ConvertSpace = IsChecked(hDlg, IDC_CHECK_CONVERTSPACE) ? 1 : 0;
+    WriteOptionValue(L"ConvertSpace", options.ConvertSpace);
+    options.WQuotation = ReadChoice(hDlg, kQuotes, kQuoteNever);
+    WriteOptionValue(L"WQuotation", options.WQuotation);
+    options.DirectorySepalator = ReadChoice(hDlg, kDirectorySeparators, kSeparatorBackslash);
+    WriteOptionValue(L"DirectorySepalator", options.DirectorySepalator);
+    options.FileSeparator = kFileSeparators[ReadChoice(hDlg, kFileSeparatorChoices, 0)];
+    WriteSeparatorValue(options.FileSeparator);
+    options.ConvertUpLower = ReadChoice(hDlg, kCases, kCaseUnchanged);
+    WriteOptionValue(L"ConvertUpLower", options.ConvertUpLower);
+    CloseSettingsKey(&error);
+    return options;
+}
+
+// Ends a dialog that could not start: no entry of it stays in the table.
+INT_PTR AbandonDialog(HWND hDlg) {
+    UnregisterSelectedFiles(hDlg);
+    DestroyWindow(hDlg);
+    return FALSE;
+}
+
+INT_PTR OnInitDialog(HWND hDlg, LPARAM lParam) noexcept {
+    if (SetPropW(hDlg, kCountedProperty, reinterpret_cast<HANDLE>(1))) {
+        ++g_openDialogs;
+    }
+    if (lParam == 0) {
+        DestroyWindow(hDlg);
+        return FALSE;
+    }
+    try {
+        FileList files = *reinterpret_cast<const FileList*>(lParam);
+        if (files.empty()) {
+            DestroyWindow(hDlg);
+            return FALSE;
+        }
+        if (RegisterSelectedFiles(hDlg, std::move(files)) == 0) {
+            MessageBoxW(nullptr, kRegisterFailedText, kErrorCaption, MB_OK);
+            DestroyWindow(hDlg);
+            return FALSE;
+        }
+    } catch (...) {
+        DestroyWindow(hDlg); // out of memory while copying or registering: the table is as it was
+        return FALSE;
+    }
+    try {
+        ShowOptions(hDlg, LoadCopyOptions());
+    } catch (...) {
+        return AbandonDialog(hDlg);
+    }
+    RECT desktop = {};
+    GetClientRect(GetDesktopWindow(), &desktop);
+    const WindowOrigin origin = CentredOrigin(desktop.right, desktop.bottom);
+    MoveWindow(hDlg, origin.x, origin.y, kCopyDialogWidth, kCopyDialogHeight, FALSE);
+    return TRUE;
+}
+
+// The box and what follows it when the Copy cannot get its storage: nothing saved, nothing copied, dialog closed.
+INT_PTR ReportNoMemory(HWND hDlg) {
+    MessageBoxW(hDlg, kNoMemoryText, kErrorCaption, MB_OK);
+    SendMessageW(hDlg, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+
+INT_PTR OnCopy(HWND hDlg) noexcept {
+    CopyBuffers buffers;
+    try {
+        FileList files = GetSelectedFiles(hDlg);
+        if (files.empty()) {
+            MessageBoxW(nullptr, kGetFailedText, kErrorCaption, MB_OK);
+            SendMessageW(hDlg, WM_CLOSE, 0, 0);
+            return TRUE;
+        }
+        if (!AllocateCopyBuffers(files, buffers)) {
+            return ReportNoMemory(hDlg);
+        }
+    } catch (...) {
+        FreeCopyBuffers(buffers);
+        return ReportNoMemory(hDlg);
+    }
+
+    CopyOptions options;
+    try {
+        options = SaveOptionsFromControls(hDlg);
+    } catch (...) {
+        FreeCopyBuffers(buffers);
+        return ReportNoMemory(hDlg);
+    }
+    SystemPathQueries system;
+    if (!FormatFileList(buffers, options, system)) {
+        FreeCopyBuffers(buffers); // a name grew past its room and no more storage could be had
+        return ReportNoMemory(hDlg);
+    }
+    SetClipboardText(hDlg, reinterpret_cast<const wchar_t*>(buffers.output.data())); // a failure shows nothing
+    FreeCopyBuffers(buffers);
+    SendMessageW(hDlg, WM_CLOSE, 0, 0); // the window is gone when this returns
+    return TRUE;
+}
+
+INT_PTR OnCommand(HWND hDlg, WPARAM wParam) noexcept {
+    // The whole wParam: only a click (BN_CLICKED, 0) of these buttons matches.
+    switch (wParam) {
+    case IDC_BUTTON_COPY:
+        return OnCopy(hDlg);
+    case IDCANCEL:
+        SendMessageW(hDlg, WM_CLOSE, 0, 0);
+        return TRUE;
+    case IDC_BUTTON_VERSION:
+        MessageBoxW(hDlg, kAboutText, kAboutCaption, MB_OK);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+INT_PTR OnClose(HWND hDlg) noexcept {
+    if (UnregisterSelectedFiles(hDlg) == 0) {
+        MessageBoxW(nullptr, kUnregisterFailedText, kErrorCaption, MB_OK);
+    }
+    DestroyWindow(hDlg);
+    return TRUE;
+}
+
+// The last message a window gets. A dialog destroyed without WM_CLOSE (its thread ended, or another program
+// destroyed it) gives back its entry here, silently, and every counted dialog gives back its share.
+void OnFinalDestroy(HWND hDlg) noexcept {
+    UnregisterSelectedFiles(hDlg);
+    if (RemovePropW(hDlg, kCountedProperty) != nullptr) {
+        --g_openDialogs;
+    }
+}
+
+} // namespace
+
+INT_PTR CALLBACK DlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        return OnInitDialog(hDlg, lParam);
+    case WM_COMMAND:
+        return OnCommand(hDlg, wParam);
+    case WM_CLOSE:
+        return OnClose(hDlg);
+    case WM_NCDESTROY:
+        OnFinalDestroy(hDlg);
+        return FALSE; // not handled: the dialog manager finishes the destruction
+    default:
+        return FALSE;
+    }
+}
+
+long OpenCopyDialogCount() noexcept {
+    return g_openDialogs.load();
+}
+
+} // namespace pathlift

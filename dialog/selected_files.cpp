@@ -1,0 +1,71 @@
+// Entries in the order of registration, oldest first; every operation takes the first entry with the window.
+// Callers hand in and receive copies, so nothing outside refers into the table. A lock serialises dialogs that
+// run on different shell threads.
+
+#include "selected_files.h"
+
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
+namespace pathlift {
+
+namespace {
+
+struct SelectedFilesEntry {
+    HWND window;
+    FileList files;
+};
+
+std::mutex g_tableLock;
+std::vector<SelectedFilesEntry> g_table;
+
+std::vector<SelectedFilesEntry>::iterator Oldest(HWND window) {
+    return std::find_if(g_table.begin(), g_table.end(),
+                        [window](const SelectedFilesEntry& entry) { return entry.window == window; });
+}
+
+} // namespace
+
+int RegisterSelectedFiles(HWND window, FileList files) {
+    if (window == nullptr) {
+        return 0;
+    }
+    SelectedFilesEntry entry{window, std::move(files)};
+    const std::lock_guard<std::mutex> lock(g_tableLock);
+    g_table.push_back(std::move(entry)); // on std::bad_alloc the table is as it was
+    return 1;
+}
+
+FileList GetSelectedFiles(HWND window) {
+    if (window == nullptr) {
+        return {};
+    }
+    const std::lock_guard<std::mutex> lock(g_tableLock);
+    const auto found = Oldest(window);
+    return found == g_table.end() ? FileList() : found->files;
+}
+
+int UnregisterSelectedFiles(HWND window) {
+    if (window == nullptr) {
+        return 0;
+    }
+    FileList released; // freed after the lock is let go
+    {
+        const std::lock_guard<std::mutex> lock(g_tableLock);
+        const auto found = Oldest(window);
+        if (found == g_table.end()) {
+            return 0;
+        }
+        released = std::move(found->files);
+        g_table.erase(found);
+    }
+    return 1;
+}
+
+std::size_t SelectedFilesEntryCount() {
+    const std::lock_guard<std::mutex> lock(g_tableLock);
+    return g_table.size();
+}
+
+} // namespace pathlift

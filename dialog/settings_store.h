@@ -1,0 +1,37 @@
+#pragma once
+// The per-user copy options under HKEY_CURRENT_USER\Software\Pathlift: four registry operations over one
+// process-wide key, and the loading and saving that the copy dialog does with them.
+
+#include "engine/copy_options.h"
+
+#include <windows.h>
+
+#include <mutex>
+
+namespace pathlift {
+
+enum : int { kSettingsDone = 0, kSettingsNothingDone = 1, kSettingsFailed = -1 };
+
+// Each gives 0 on success, 1 when there was nothing to do (already open / not open) and -1 when a registry call
+// failed. lastError, when given, receives the result of every registry call made.
+int OpenSettingsKey(const wchar_t* keyName, DWORD* lastError);
+int CloseSettingsKey(DWORD* lastError);
+int ReadSetting(const wchar_t* valueName, DWORD* type, void* data, DWORD* size, DWORD* lastError);
+int WriteSetting(const wchar_t* valueName, DWORD type, const void* data, DWORD size, DWORD* lastError);
+
+// The key handles are shared by every dialog of the process. Whoever opens the key holds this lock until it has
+// closed it again, so dialogs on different threads take turns instead of seeing each other's open key.
+std::unique_lock<std::recursive_mutex> LockSettings();
+
+// Opens the key, reads and normalises the eight values (a failed read gives that option's default) and closes it.
+// When the key cannot be opened every option is its default.
+CopyOptions LoadCopyOptions();
+
+// Writes one option as soon as it is known: the DWORD values as REG_DWORD of 4 bytes, FileSeparator as
+// REG_MULTI_SZ with one terminating null. Results are ignored: a save never stops a Copy.
+void WriteOptionValue(const wchar_t* valueName, std::uint32_t value);
+void WriteSeparatorValue(const std::u16string& separator);
+
+inline constexpr wchar_t kSettingsKeyName[] = L"Pathlift";
+
+} // namespace pathlift
