@@ -61,22 +61,21 @@ private:
         }
         watcher->handled_.insert(window);
         SeenMessageBox box{GetWindow(window, GW_OWNER), Text(window), Text(GetDlgItem(window, 0xFFFF)), 0};
-        EnumChildWindows(
-            window,
-            [](HWND child, LPARAM count) {
-                wchar_t name[16] = {};
-                GetClassNameW(child, name, 16);
-                if (lstrcmpiW(name, L"Button") == 0 && IsWindowVisible(child)) {
-                    ++*reinterpret_cast<int*>(count);
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&box.buttons));
+        EnumChildWindows(window, &MessageBoxWatcher::CountButton, reinterpret_cast<LPARAM>(&box.buttons));
         {
             const std::lock_guard<std::mutex> lock(watcher->mutex_);
             watcher->seen_.push_back(box);
         }
         PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        return TRUE;
+    }
+
+    static BOOL CALLBACK CountButton(HWND child, LPARAM count) {
+        wchar_t name[16] = {};
+        GetClassNameW(child, name, 16);
+        if (lstrcmpiW(name, L"Button") == 0 && IsWindowVisible(child)) {
+            ++*reinterpret_cast<int*>(count);
+        }
         return TRUE;
     }
 
