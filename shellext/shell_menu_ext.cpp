@@ -1,0 +1,233 @@
+// CShellMenuExt: adds the menu entry, answers the command strings and opens the copy dialog for the selection.
+
+#include "shell_menu_ext.h"
+
+#include "drop_files.h"
+#include "module.h"
+#include "trace.h"
+
+#include "dialog/copy_dialog.h"
+#include "res/resource.h"
+
+namespace pathlift {
+
+namespace {
+
+// Releases a storage medium that GetData filled, on every path out.
+class ScopedMedium {
+public:
+    ScopedMedium() = default;
+    ~ScopedMedium() {
+        if (filled) {
+            ReleaseStgMedium(&medium);
+        }
+    }
+    ScopedMedium(const ScopedMedium&) = delete;
+    ScopedMedium& operator=(const ScopedMedium&) = delete;
+
+    STGMEDIUM medium = {TYMED_HGLOBAL, {nullptr}, nullptr};
+    bool filled = false;
+};
+
+// Copies at most capacity units, the terminator included, so a small buffer gets a cut but terminated text.
+void CopyBounded(const wchar_t* text, wchar_t* out, UINT capacity) {
+    if (capacity == 0) {
+        return;
+    }
+    UINT i = 0;
+    for (; i + 1 < capacity && text[i] != L'\0'; ++i) {
+        out[i] = text[i];
+    }
+    out[i] = L'\0';
+}
+
+// The same for 8-bit text in code page 932, never splitting a double-byte character.
+void CopyBoundedCp932(const char* text, char* out, UINT capacity) {
+    if (capacity == 0) {
+        return;
+    }
+    UINT i = 0;
+    while (text[i] != '\0') {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const UINT width = (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC) ? 2 : 1;
+        if (i + width + 1 > capacity) {
+            break;
+        }
+        for (UINT k = 0; k < width; ++k) {
+            out[i + k] = text[i + k];
+        }
+        i += width;
+    }
+    out[i] = '\0';
+}
+
+} // namespace
+
+CShellMenuExt::CShellMenuExt() {
+    TraceA("CShellMenuExt::CShellMenuExt()\r\n");
+    AddLiveObject();
+}
+
+CShellMenuExt::~CShellMenuExt() {
+    if (dataObject_ != nullptr) {
+        dataObject_->Release();
+    }
+    RemoveLiveObject();
+}
+
+HRESULT CShellMenuExt::Create(REFIID riid, void** ppv) noexcept {
+    auto* handler = new (std::nothrow) CShellMenuExt();
+    if (handler == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    const HRESULT hr = handler->QueryInterface(riid, ppv);
+    if (FAILED(hr)) {
+        delete handler; // nobody holds it
+    }
+    return hr;
+}
+
+// IUnknown gives the IShellExtInit pointer: that is the object's identity, whichever interface is asked.
+STDMETHODIMP CShellMenuExt::QueryInterface(REFIID riid, void** ppv) {
+    *ppv = nullptr;
+    if (IsEqualIID(riid, IID_IShellExtInit) || IsEqualIID(riid, IID_IUnknown)) {
+        TraceA("CShellMenuExt::QueryInterface()==>IID_IShellExtInit\r\n");
+        *ppv = static_cast<IShellExtInit*>(this);
+    } else if (IsEqualIID(riid, IID_IContextMenu)) {
+        TraceA("CShellMenuExt::QueryInterface()==>IID_IContextMenu\r\n");
+        *ppv = static_cast<IContextMenu*>(this);
+    } else {
+        TraceA("CShellMenuExt::QueryInterface()==>Unknown Interface!\r\n");
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) CShellMenuExt::AddRef() {
+    TraceA("CShellMenuExt::AddRef()\r\n");
+    return ++references_;
+}
+
+STDMETHODIMP_(ULONG) CShellMenuExt::Release() {
+    TraceA("CShellMenuExt::Release()\r\n");
+    const ULONG left = --references_;
+    if (left == 0) {
+        delete this;
+    }
+    return left;
+}
+
+// A second call replaces the first selection; a null data object holds nothing.
+STDMETHODIMP CShellMenuExt::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HKEY) {
+    TraceA("CShellMenuExt::Initialize()\r\n");
+    if (dataObject_ != nullptr) {
+        dataObject_->Release();
+    }
+    dataObject_ = pdtobj;
+    if (dataObject_ != nullptr) {
+        dataObject_->AddRef();
+    }
+    return S_OK;
+}
+
+// Only the four low bits of the flags decide, and the verb-only and explore bits win over default-only.
+STDMETHODIMP CShellMenuExt::QueryContextMenu(HMENU hmenu, UINT indexMenu, UINT idCmdFirst, UINT, UINT uFlags) {
+    TraceA("CShellMenuExt::QueryContextMenu()\r\n");
+    const char* line;
+    bool insert = true;
+    if ((uFlags & 0xF) == CMF_NORMAL) {
+        line = "CMF_NORMAL...\r\n";
+    } else if (uFlags & CMF_VERBSONLY) {
+        line = "CMF_VERBSONLY...\r\n";
+    } else if (uFlags & CMF_EXPLORE) {
+        line = "CMF_EXPLORE...\r\n";
+    } else if (uFlags & CMF_DEFAULTONLY) {
+        line = "CMF_DEFAULTONLY...\r\n";
+        insert = false;
+    } else {
+        TraceA("CMF_default...\r\n");
+        wchar_t flags[32];
+        wsprintfW(flags, L"uFlags==>%d\r\n", static_cast<int>(uFlags));
+        TraceW(flags);
+        return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
+    }
+    TraceA(line);
+    if (!insert) {
+        return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
+    }
+    InsertMenuW(hmenu, indexMenu, MF_BYPOSITION | MF_STRING, idCmdFirst, kMenuText); // a failure is not reported
+    return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1);                                     // one command identifier used
+}
+
+STDMETHODIMP CShellMenuExt::GetCommandString(UINT_PTR idCmd, UINT uType, UINT*, CHAR* pszName, UINT cchMax) {
+    TraceA("CShellMenuExt::GetCommandString()\r\n");
+    if (idCmd != 0) {
+        return S_OK;
+    }
+    switch (uType) {
+    case GCS_VERBA:
+        CopyBoundedCp932(kVerbA, pszName, cchMax);
+        break;
+    case GCS_HELPTEXTA:
+        CopyBoundedCp932(kHelpTextA, pszName, cchMax);
+        break;
+    case GCS_VERBW:
+        CopyBounded(kVerbW, reinterpret_cast<wchar_t*>(pszName), cchMax);
+        break;
+    case GCS_HELPTEXTW:
+        CopyBounded(kHelpTextW, reinterpret_cast<wchar_t*>(pszName), cchMax);
+        break;
+    default:
+        break;
+    }
+    return S_OK;
+}
+
+// Only command offset 0 is ours; a verb string, even our own, is not accepted.
+STDMETHODIMP CShellMenuExt::InvokeCommand(CMINVOKECOMMANDINFO* pici) {
+    TraceA("CShellMenuExt::InvokeCommand()\r\n");
+    const auto verb = reinterpret_cast<ULONG_PTR>(pici->lpVerb);
+    if ((verb >> 16) != 0 || (verb & 0xFFFF) != 0) {
+        return E_INVALIDARG;
+    }
+    return Pathlift(pici->hwnd, pici->lpDirectory, pici->lpVerb, pici->lpParameters, pici->nShow);
+}
+
+// The dialog has no owner and is shown with SW_SHOW whatever the shell asked: none of the arguments are used.
+HRESULT CShellMenuExt::Pathlift(HWND, LPCSTR, LPCSTR, LPCSTR, int) {
+    TraceA("CShellMenuExt::Pathlift()\r\n");
+    return ComBoundary([&] {
+        FileList files;
+        CollectSelectedFiles(dataObject_, files);
+        // The dialog copies the list while it starts, before CreateDialogParamW returns.
+        SetLastError(0);
+        HWND dialog = CreateDialogParamW(g_hInstDll, MAKEINTRESOURCEW(IDD_COPY_DIALOG), nullptr, DlgProc,
+                                         reinterpret_cast<LPARAM>(&files));
+        // A dialog that ended itself while starting (an empty selection) can leave a stale handle behind.
+        if (dialog == nullptr || !IsWindow(dialog)) {
+            const DWORD error = GetLastError();
+            return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
+        }
+        ShowWindow(dialog, SW_SHOW);
+        UpdateWindow(dialog);
+        return S_OK;
+    });
+}
+
+void CollectSelectedFiles(IDataObject* dataObject, FileList& files) {
+    if (dataObject == nullptr) {
+        return;
+    }
+    FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    ScopedMedium medium;
+    if (FAILED(dataObject->GetData(&format, &medium.medium))) {
+        return;
+    }
+    medium.filled = true;
+    if (medium.medium.tymed == TYMED_HGLOBAL) {
+        AppendDropFiles(medium.medium.hGlobal, files);
+    }
+}
+
+} // namespace pathlift

@@ -1,0 +1,315 @@
+// Self-registration on Wine's real registry, through the exports and through regsvr32, and the COM runtime
+// loading and unloading the registered DLL.
+
+#include "tests/win/shell_support.h"
+#include "tests/win/temp_directory.h"
+
+#include <gtest/gtest.h>
+
+#include <olectl.h>
+
+#include <map>
+#include <optional>
+
+namespace pathlift {
+namespace {
+
+using namespace pathlift::testing;
+
+const wchar_t kClassId[] = L"{D80CD655-4791-4491-85E2-4B66894F5E00}";
+const CLSID kClsid = {0xd80cd655, 0x4791, 0x4491, {0x85, 0xe2, 0x4b, 0x66, 0x89, 0x4f, 0x5e, 0x00}};
+const wchar_t kApproved[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
+const std::wstring kClassKey = std::wstring(L"CLSID\\") + kClassId;
+const wchar_t kFileHandler[] = L"*\\ShellEx\\ContextMenuHandlers\\Pathlift";
+const wchar_t kFolderHandler[] = L"Folder\\ShellEx\\ContextMenuHandlers\\Pathlift";
+
+struct Value {
+    DWORD type = REG_NONE;
+    std::vector<BYTE> bytes;
+    friend bool operator==(const Value&, const Value&) = default;
+};
+
+Value Sz(const std::wstring& text) {
+    Value value{REG_SZ, {}};
+    const auto* bytes = reinterpret_cast<const BYTE*>(text.c_str());
+    value.bytes.assign(bytes, bytes + (text.size() + 1) * sizeof(wchar_t));
+    return value;
+}
+
+bool KeyExists(HKEY root, const std::wstring& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(key);
+    return true;
+}
+
+std::optional<Value> Read(HKEY root, const std::wstring& path, const wchar_t* name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    Value value;
+    BYTE data[2048];
+    DWORD size = sizeof(data);
+    const LSTATUS status = RegQueryValueExW(key, name, nullptr, &value.type, data, &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    value.bytes.assign(data, data + size);
+    return value;
+}
+
+void Write(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text) {
+    HKEY key = nullptr;
+    RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    const Value value = Sz(text);
+    RegSetValueExW(key, name, 0, REG_SZ, value.bytes.data(), static_cast<DWORD>(value.bytes.size()));
+    RegCloseKey(key);
+}
+
+// Every key and value below path, by relative name, for comparing whole trees.
+void Snapshot(HKEY root, const std::wstring& path, const std::wstring& prefix, std::map<std::wstring, Value>& out) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return;
+    }
+    out[prefix + L"\\"] = Value{};
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD length = 256;
+        BYTE data[2048];
+        DWORD size = sizeof(data);
+        DWORD type = 0;
+        if (RegEnumValueW(key, i, name, &length, nullptr, &type, data, &size) != ERROR_SUCCESS) {
+            break;
+        }
+        out[prefix + L"\\@" + name] = Value{type, std::vector<BYTE>(data, data + size)};
+    }
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD length = 256;
+        if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            break;
+        }
+        Snapshot(root, path + L"\\" + name, prefix + L"\\" + name, out);
+    }
+    RegCloseKey(key);
+}
+
+std::map<std::wstring, Value> Registered() {
+    std::map<std::wstring, Value> all;
+    Snapshot(HKEY_CLASSES_ROOT, kClassKey, L"class", all);
+    Snapshot(HKEY_CLASSES_ROOT, kFileHandler, L"files", all);
+    Snapshot(HKEY_CLASSES_ROOT, kFolderHandler, L"folders", all);
+    if (auto approval = Read(HKEY_LOCAL_MACHINE, kApproved, kClassId)) {
+        all[L"approved"] = *approval;
+    }
+    return all;
+}
+
+// The DLL loaded for one test only, so a later test can watch the COM runtime load and unload it alone.
+class LoadedDll {
+public:
+    LoadedDll() : module_(LoadLibraryW(BuiltDllPath().c_str())) {}
+    ~LoadedDll() { FreeLibrary(module_); }
+    LoadedDll(const LoadedDll&) = delete;
+    LoadedDll& operator=(const LoadedDll&) = delete;
+    HRESULT Call(const char* name) const {
+        auto entry = Export<HRESULT(STDAPICALLTYPE*)()>(module_, name);
+        return entry != nullptr ? entry() : E_POINTER;
+    }
+    HRESULT Register() const { return Call("DllRegisterServer"); }
+    HRESULT Unregister() const { return Call("DllUnregisterServer"); }
+
+private:
+    HMODULE module_;
+};
+
+DWORD RunRegsvr32(const std::wstring& arguments) {
+    std::wstring command = L"regsvr32.exe " + arguments + L" \"" + BuiltDllPath() + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        return 0xFFFFFFFF;
+    }
+    WaitForSingleObject(process.hProcess, 60000);
+    DWORD code = 0xFFFFFFFE;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+class Registration : public ::testing::Test {
+protected:
+    void SetUp() override {
+        LoadedDll().Unregister();
+        HKEY key = nullptr;
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, kApproved, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+        RegCloseKey(key);
+    }
+    void TearDown() override { LoadedDll().Unregister(); }
+};
+
+TEST_F(Registration, WritesEveryKeyAndValueWithItsTerminator) {
+    ASSERT_EQ(LoadedDll().Register(), S_OK);
+    EXPECT_EQ(Read(HKEY_CLASSES_ROOT, kClassKey, nullptr), Sz(L"Pathlift"));
+    EXPECT_EQ(Read(HKEY_CLASSES_ROOT, kClassKey + L"\\InprocServer32", nullptr), Sz(BuiltDllPath()));
+    const auto threading = Read(HKEY_CLASSES_ROOT, kClassKey + L"\\InprocServer32", L"ThreadingModel");
+    EXPECT_EQ(threading, Sz(L"Apartment"));
+    ASSERT_TRUE(threading);
+    EXPECT_EQ(threading->bytes.size(), 20u);
+    const auto handler = Read(HKEY_CLASSES_ROOT, kFileHandler, nullptr);
+    EXPECT_EQ(handler, Sz(kClassId));
+    ASSERT_TRUE(handler);
+    EXPECT_EQ(handler->bytes.size(), 78u);
+    EXPECT_EQ(Read(HKEY_CLASSES_ROOT, kFolderHandler, nullptr), Sz(kClassId));
+    EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, kApproved, kClassId), Sz(L"Pathlift"));
+
+    // Nothing else: the class key holds its default value and one sub-key with two values.
+    std::map<std::wstring, Value> tree;
+    Snapshot(HKEY_CLASSES_ROOT, kClassKey, L"", tree);
+    EXPECT_EQ(tree.size(), 5u) << "two keys, three values";
+}
+
+TEST_F(Registration, RegisteringTwiceGivesWhatOnceGives) {
+    ASSERT_EQ(LoadedDll().Register(), S_OK);
+    const auto once = Registered();
+    Write(HKEY_CLASSES_ROOT, kClassKey + L"\\InprocServer32", L"ThreadingModel", L"Both");
+    ASSERT_EQ(LoadedDll().Register(), S_OK);
+    EXPECT_EQ(Registered(), once) << "existing values are overwritten";
+    EXPECT_EQ(once.size(), 10u) << "five keys, five values";
+}
+
+TEST_F(Registration, UnregisteringRemovesOurKeysWithWhatOthersAddedAndKeepsTheParents) {
+    ASSERT_EQ(LoadedDll().Register(), S_OK);
+    Write(HKEY_CLASSES_ROOT, std::wstring(kFileHandler) + L"\\Added\\Deeper", L"x", L"y");
+    Write(HKEY_CLASSES_ROOT, std::wstring(kFileHandler) + L"\\Added\\Second", nullptr, L"z");
+    Write(HKEY_CLASSES_ROOT, kClassKey + L"\\InprocServer32\\Extra", nullptr, L"e");
+    Write(HKEY_CLASSES_ROOT, L"*\\ShellEx\\ContextMenuHandlers\\SomeoneElse", nullptr, L"{other}");
+    Write(HKEY_LOCAL_MACHINE, kApproved, L"{00000000-1111-2222-3333-444444444444}", L"Other");
+
+    EXPECT_EQ(LoadedDll().Unregister(), S_OK);
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kFileHandler));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kFolderHandler));
+    EXPECT_FALSE(Read(HKEY_LOCAL_MACHINE, kApproved, kClassId));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"*\\ShellEx\\ContextMenuHandlers\\SomeoneElse"));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"Folder\\ShellEx\\ContextMenuHandlers"));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID"));
+    EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, kApproved, L"{00000000-1111-2222-3333-444444444444}"), Sz(L"Other"));
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, L"*\\ShellEx\\ContextMenuHandlers\\SomeoneElse");
+    HKEY approved = nullptr;
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, kApproved, 0, KEY_SET_VALUE, &approved);
+    RegDeleteValueW(approved, L"{00000000-1111-2222-3333-444444444444}");
+    RegCloseKey(approved);
+}
+
+TEST_F(Registration, UnregisteringNothingNeedsOnlyTheApprovalKey) {
+    EXPECT_EQ(LoadedDll().Unregister(), S_OK);
+    ASSERT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, kApproved), ERROR_SUCCESS);
+    ASSERT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kApproved));
+    EXPECT_EQ(LoadedDll().Unregister(), SELFREG_E_CLASS);
+    // Registration creates the approval key again.
+    EXPECT_EQ(LoadedDll().Register(), S_OK);
+    EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, kApproved, kClassId), Sz(L"Pathlift"));
+}
+
+TEST_F(Registration, ASubKeyThatCannotBeRemovedIsSteppedOver) {
+    ASSERT_EQ(LoadedDll().Register(), S_OK);
+    Write(HKEY_CLASSES_ROOT, std::wstring(kFileHandler) + L"\\Before", nullptr, L"b");
+    Write(HKEY_CLASSES_ROOT, std::wstring(kFileHandler) + L"\\Zafter", nullptr, L"z");
+    // A symbolic link is listed as a sub-key, but deleting it by name deletes its target: it stays listed.
+    const std::wstring link = std::wstring(kFileHandler) + L"\\Linked";
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, link.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const wchar_t target[] = L"\\Registry\\Machine\\Software\\PathliftLinkTarget";
+    RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target),
+                   sizeof(target) - sizeof(wchar_t));
+    RegCloseKey(key);
+    Write(HKEY_LOCAL_MACHINE, L"Software\\PathliftLinkTarget", nullptr, L"t");
+    ASSERT_TRUE(KeyExists(HKEY_CLASSES_ROOT, link)) << "the link leads to its target";
+    RegDeleteKeyW(HKEY_CLASSES_ROOT, link.c_str());
+    ASSERT_TRUE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(kFileHandler) + L"\\Linked") ||
+                !KeyExists(HKEY_LOCAL_MACHINE, L"Software\\PathliftLinkTarget"));
+    Write(HKEY_LOCAL_MACHINE, L"Software\\PathliftLinkTarget", nullptr, L"t");
+
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(LoadedDll().Unregister(), S_OK);
+    EXPECT_LT(GetTickCount() - start, 5000u) << "the walk must end";
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(kFileHandler) + L"\\Before"));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(kFileHandler) + L"\\Zafter"));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kFolderHandler));
+
+    // Remove the link itself, then what is left.
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, link.c_str(), REG_OPTION_OPEN_LINK, DELETE, &opened) == ERROR_SUCCESS) {
+        RegDeleteKeyW(opened, L"");
+        RegCloseKey(opened);
+    }
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, kFileHandler);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\PathliftLinkTarget");
+}
+
+TEST_F(Registration, Regsvr32RegistersAndUnregistersSilently) {
+    ASSERT_EQ(RunRegsvr32(L"/s"), 0u);
+    EXPECT_EQ(Read(HKEY_CLASSES_ROOT, kClassKey + L"\\InprocServer32", nullptr), Sz(BuiltDllPath()));
+    EXPECT_EQ(Read(HKEY_CLASSES_ROOT, kFileHandler, nullptr), Sz(kClassId));
+    ASSERT_EQ(RunRegsvr32(L"/u /s"), 0u);
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kFileHandler));
+}
+
+bool ModuleLoaded() {
+    return GetModuleHandleW(BuiltDllPath().c_str()) != nullptr;
+}
+
+TEST_F(Registration, TheComRuntimeLoadsItAndUnloadsItOnlyWhenNothingIsAlive) {
+    ASSERT_EQ(RunRegsvr32(L"/s"), 0u);
+    ASSERT_FALSE(ModuleLoaded()) << "this test process must not hold the DLL itself";
+    ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
+    {
+        ComPtr<IContextMenu> menu;
+        ASSERT_EQ(CoCreateInstance(kClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IContextMenu, menu.Out()), S_OK);
+        EXPECT_TRUE(ModuleLoaded());
+        CoFreeUnusedLibrariesEx(0, 0);
+        EXPECT_TRUE(ModuleLoaded()) << "a live handler keeps the module";
+    }
+    CoFreeUnusedLibrariesEx(0, 0);
+    EXPECT_FALSE(ModuleLoaded()) << "nothing alive: the runtime may unload it";
+
+    TempDirectory dir;
+    const std::wstring file = dir.File(L"kept open.txt");
+    {
+        ComPtr<IShellExtInit> init;
+        ASSERT_EQ(CoCreateInstance(kClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit, init.Out()), S_OK);
+        ComPtr<IDataObject> data = ShellDataObject({file});
+        ASSERT_TRUE(data);
+        ASSERT_EQ(init->Initialize(nullptr, data.get(), nullptr), S_OK);
+        ComPtr<IContextMenu> menu;
+        ASSERT_EQ(init->QueryInterface(IID_IContextMenu, menu.Out()), S_OK);
+        CMINVOKECOMMANDINFO info = {};
+        info.cbSize = sizeof(info);
+        ASSERT_EQ(menu->InvokeCommand(&info), S_OK);
+    }
+    HWND dialog = FindWindowW(L"#32770", L"パスをクリップボードにコピー");
+    ASSERT_NE(dialog, nullptr);
+    CoFreeUnusedLibrariesEx(0, 0);
+    EXPECT_TRUE(ModuleLoaded()) << "an open dialog keeps the module after every COM object is gone";
+    SendDlgItemMessageW(dialog, IDCANCEL, BM_CLICK, 0, 0);
+    EXPECT_FALSE(IsWindow(dialog));
+    CoFreeUnusedLibrariesEx(0, 0);
+    EXPECT_FALSE(ModuleLoaded());
+    OleUninitialize();
+    RunRegsvr32(L"/u /s");
+}
+
+} // namespace
+} // namespace pathlift

@@ -1,0 +1,515 @@
+// The built Pathlift.dll as the shell and the COM runtime use it: trace lines, reference counts, the unload
+// answer, the menu entry, the command strings, the command itself, exports, version record and manifest.
+
+#include "tests/win/shell_support.h"
+#include "tests/win/temp_directory.h"
+#include "tests/win/trace_capture.h"
+
+#include <gtest/gtest.h>
+
+#include <olectl.h>
+#include <shlobj.h>
+
+#include <cstring>
+
+namespace pathlift {
+namespace {
+
+using namespace pathlift::testing;
+using Lines = std::vector<std::string>;
+
+// {D80CD655-4791-4491-85E2-4B66894F5E00}, written out here on its own.
+const CLSID kClassId = {0xd80cd655, 0x4791, 0x4491, {0x85, 0xe2, 0x4b, 0x66, 0x89, 0x4f, 0x5e, 0x00}};
+
+using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+using CanUnloadNowFn = HRESULT(STDAPICALLTYPE*)();
+
+std::string Hex(const void* value) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%llx", static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(value)));
+    return text;
+}
+
+struct Dll {
+    HMODULE module = nullptr;
+    GetClassObjectFn getClassObject = nullptr;
+    CanUnloadNowFn canUnloadNow = nullptr;
+};
+
+// Loaded once for the rest of the tests, after the first test has seen a whole load and unload.
+Dll& Loaded() {
+    static Dll dll = [] {
+        Dll d;
+        d.module = LoadLibraryW(BuiltDllPath().c_str());
+        d.getClassObject = Export<GetClassObjectFn>(d.module, "DllGetClassObject");
+        d.canUnloadNow = Export<CanUnloadNowFn>(d.module, "DllCanUnloadNow");
+        TraceCapture::Instance().Take();
+        return d;
+    }();
+    return dll;
+}
+
+ComPtr<IClassFactory> Factory() {
+    ComPtr<IClassFactory> factory;
+    Loaded().getClassObject(kClassId, IID_IClassFactory, factory.Out());
+    return factory;
+}
+
+ComPtr<IContextMenu> Handler() {
+    ComPtr<IContextMenu> menu;
+    Factory()->CreateInstance(nullptr, IID_IContextMenu, menu.Out());
+    return menu;
+}
+
+HRESULT CanUnloadNow() {
+    const HRESULT hr = Loaded().canUnloadNow();
+    TraceCapture::Instance().Take();
+    return hr;
+}
+
+Lines Take() {
+    return TraceCapture::Instance().Take();
+}
+
+TEST(ModuleLoad, AttachAndDetachWriteTheWholeHandleInLowerCaseHex) {
+    TraceCapture::Instance().Take();
+    HMODULE module = LoadLibraryW(BuiltDllPath().c_str());
+    ASSERT_NE(module, nullptr);
+    EXPECT_EQ(Take(), Lines{"In DLLMain, DLL_PROCESS_ATTACH (HINSTANCE: " + Hex(module) + ")\r\n"});
+    auto canUnload = Export<CanUnloadNowFn>(module, "DllCanUnloadNow");
+    EXPECT_EQ(canUnload(), S_OK) << "nothing alive right after load";
+    EXPECT_EQ(Take(), Lines{"In DLLCanUnloadNow\r\n"});
+    FreeLibrary(module);
+    EXPECT_EQ(Take(), Lines{"In DLLMain, DLL_PROCESS_DETACH (HINSTANCE: " + Hex(module) + ")\r\n"});
+}
+
+TEST(ClassObject, CreationAndQueryLines) {
+    Dll& dll = Loaded();
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(dll.getClassObject(kClassId, IID_IClassFactory, factory.Out()), S_OK);
+    EXPECT_EQ(Take(), (Lines{"In DllGetClassObject\r\n", "CShellMenuExtFactory::CShellMenuExtFactory()\r\n",
+                             "CShellMenuExtFactory::QueryInterface()\r\n"}));
+    EXPECT_EQ(factory->AddRef(), 2u);
+    EXPECT_EQ(factory->Release(), 1u);
+    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    EXPECT_TRUE(Take().empty()) << "AddRef, Release and LockServer write nothing";
+
+    ComPtr<IUnknown> unknown;
+    EXPECT_EQ(dll.getClassObject(kClassId, IID_IUnknown, unknown.Out()), S_OK);
+    EXPECT_NE(unknown.get(), static_cast<IUnknown*>(factory.get())) << "every call makes a new factory";
+    Take();
+
+    void* none = reinterpret_cast<void*>(1);
+    EXPECT_EQ(dll.getClassObject(IID_IClassFactory, IID_IClassFactory, &none), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(Take(), Lines{"In DllGetClassObject\r\n"});
+
+    none = reinterpret_cast<void*>(1);
+    EXPECT_EQ(dll.getClassObject(kClassId, IID_IContextMenu, &none), E_NOINTERFACE);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(Take(), (Lines{"In DllGetClassObject\r\n", "CShellMenuExtFactory::CShellMenuExtFactory()\r\n",
+                             "CShellMenuExtFactory::QueryInterface()\r\n"}));
+    unknown.Reset();
+    factory.Reset();
+    EXPECT_EQ(CanUnloadNow(), S_OK) << "the refused factory was destroyed; a server lock keeps nothing";
+    EXPECT_TRUE(Take().empty());
+}
+
+TEST(ClassObject, CreateInstanceLinesAndAggregation) {
+    ComPtr<IClassFactory> factory = Factory();
+    Take();
+    ComPtr<IContextMenu> menu;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IContextMenu, menu.Out()), S_OK);
+    EXPECT_EQ(Take(), (Lines{"CShellMenuExtFactory::CreateInstance()\r\n", "CShellMenuExt::CShellMenuExt()\r\n",
+                             "CShellMenuExt::QueryInterface()==>IID_IContextMenu\r\n", "CShellMenuExt::AddRef()\r\n"}));
+
+    void* none = reinterpret_cast<void*>(1);
+    EXPECT_EQ(factory->CreateInstance(menu.get(), IID_IUnknown, &none), CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(Take(), Lines{"CShellMenuExtFactory::CreateInstance()\r\n"});
+
+    none = reinterpret_cast<void*>(1);
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IClassFactory, &none), E_NOINTERFACE);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(Take(), (Lines{"CShellMenuExtFactory::CreateInstance()\r\n", "CShellMenuExt::CShellMenuExt()\r\n",
+                             "CShellMenuExt::QueryInterface()==>Unknown Interface!\r\n"}));
+    menu.Reset();
+    EXPECT_EQ(Take(), Lines{"CShellMenuExt::Release()\r\n"});
+    factory.Reset();
+    EXPECT_EQ(CanUnloadNow(), S_OK);
+}
+
+TEST(Handler, QueryInterfaceIdentityAndLines) {
+    ComPtr<IContextMenu> menu = Handler();
+    Take();
+    struct Row {
+        const char* name;
+        IID iid;
+        HRESULT result;
+        Lines lines;
+    };
+    const Row rows[] = {
+        {"IShellExtInit",
+         IID_IShellExtInit,
+         S_OK,
+         {"CShellMenuExt::QueryInterface()==>IID_IShellExtInit\r\n", "CShellMenuExt::AddRef()\r\n"}},
+        {"IUnknown",
+         IID_IUnknown,
+         S_OK,
+         {"CShellMenuExt::QueryInterface()==>IID_IShellExtInit\r\n", "CShellMenuExt::AddRef()\r\n"}},
+        {"IContextMenu",
+         IID_IContextMenu,
+         S_OK,
+         {"CShellMenuExt::QueryInterface()==>IID_IContextMenu\r\n", "CShellMenuExt::AddRef()\r\n"}},
+        {"IClassFactory",
+         IID_IClassFactory,
+         E_NOINTERFACE,
+         {"CShellMenuExt::QueryInterface()==>Unknown Interface!\r\n"}},
+        {"IContextMenu2",
+         IID_IContextMenu2,
+         E_NOINTERFACE,
+         {"CShellMenuExt::QueryInterface()==>Unknown Interface!\r\n"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        void* out = reinterpret_cast<void*>(1);
+        EXPECT_EQ(menu->QueryInterface(row.iid, &out), row.result);
+        EXPECT_EQ(Take(), row.lines);
+        if (out != nullptr) {
+            static_cast<IUnknown*>(out)->Release();
+            EXPECT_EQ(Take(), Lines{"CShellMenuExt::Release()\r\n"});
+        }
+    }
+    // One identity: IUnknown through either interface is the IShellExtInit pointer.
+    ComPtr<IShellExtInit> init;
+    ComPtr<IUnknown> fromMenu;
+    ComPtr<IUnknown> fromInit;
+    ASSERT_EQ(menu->QueryInterface(IID_IShellExtInit, init.Out()), S_OK);
+    ASSERT_EQ(menu->QueryInterface(IID_IUnknown, fromMenu.Out()), S_OK);
+    ASSERT_EQ(init->QueryInterface(IID_IUnknown, fromInit.Out()), S_OK);
+    EXPECT_EQ(fromMenu.get(), fromInit.get());
+    EXPECT_EQ(static_cast<void*>(fromMenu.get()), static_cast<void*>(init.get()));
+    // An unknown interface leaves the count as it was: AddRef then Release report the same number as before.
+    void* none = nullptr;
+    menu->QueryInterface(IID_IClassFactory, &none);
+    const ULONG before = menu->AddRef();
+    menu->Release();
+    EXPECT_EQ(before, 5u) << "menu, init, fromMenu, fromInit and the AddRef just made";
+}
+
+TEST(Handler, LiveHandlersAndFactoriesKeepTheModule) {
+    ASSERT_EQ(CanUnloadNow(), S_OK);
+    ComPtr<IClassFactory> factory = Factory();
+    EXPECT_EQ(CanUnloadNow(), S_FALSE);
+    ComPtr<IContextMenu> menu;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IContextMenu, menu.Out()), S_OK);
+    factory->LockServer(TRUE);
+    factory.Reset();
+    EXPECT_EQ(CanUnloadNow(), S_FALSE) << "the handler outlives its factory";
+    menu.Reset();
+    EXPECT_EQ(CanUnloadNow(), S_OK) << "a server lock does not keep the module";
+    Take();
+}
+
+TEST(Handler, QueryContextMenuFollowsTheLowFlagBits) {
+    struct Row {
+        UINT flags;
+        bool inserted;
+        Lines lines;
+    };
+    const std::string entry = "CShellMenuExt::QueryContextMenu()\r\n";
+    const Row rows[] = {
+        {0x0, true, {entry, "CMF_NORMAL...\r\n"}},
+        {0x1, false, {entry, "CMF_DEFAULTONLY...\r\n"}},
+        {0x2, true, {entry, "CMF_VERBSONLY...\r\n"}},
+        {0x3, true, {entry, "CMF_VERBSONLY...\r\n"}},
+        {0x4, true, {entry, "CMF_EXPLORE...\r\n"}},
+        {0x5, true, {entry, "CMF_EXPLORE...\r\n"}},
+        {0x6, true, {entry, "CMF_VERBSONLY...\r\n"}},
+        {0x8, false, {entry, "CMF_default...\r\n", "uFlags==>8\r\n"}},
+        {0x9, false, {entry, "CMF_DEFAULTONLY...\r\n"}},
+        {0xC, true, {entry, "CMF_EXPLORE...\r\n"}},
+        {0x10, true, {entry, "CMF_NORMAL...\r\n"}},
+        {0x18, false, {entry, "CMF_default...\r\n", "uFlags==>24\r\n"}},
+        {0x80000008, false, {entry, "CMF_default...\r\n", "uFlags==>-2147483640\r\n"}},
+    };
+    ComPtr<IContextMenu> menu = Handler();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.flags);
+        HMENU popup = CreatePopupMenu();
+        AppendMenuW(popup, MF_STRING, 1, L"first");
+        AppendMenuW(popup, MF_STRING, 2, L"second");
+        Take();
+        const HRESULT hr = menu->QueryContextMenu(popup, 1, 100, 200, row.flags);
+        EXPECT_EQ(Take(), row.lines);
+        EXPECT_EQ(hr, row.inserted ? 1 : 0);
+        ASSERT_EQ(GetMenuItemCount(popup), row.inserted ? 3 : 2);
+        if (row.inserted) {
+            wchar_t text[64] = {};
+            GetMenuStringW(popup, 1, text, 64, MF_BYPOSITION);
+            EXPECT_STREQ(text, L"選択ファイルのパスをコピー");
+            EXPECT_EQ(GetMenuItemID(popup, 1), 100u);
+            MENUITEMINFOW info = {};
+            info.cbSize = sizeof(info);
+            info.fMask = MIIM_FTYPE | MIIM_SUBMENU | MIIM_BITMAP;
+            GetMenuItemInfoW(popup, 1, TRUE, &info);
+            EXPECT_EQ(info.fType, static_cast<UINT>(MFT_STRING));
+            EXPECT_EQ(info.hSubMenu, nullptr);
+            EXPECT_EQ(info.hbmpItem, nullptr);
+        }
+        DestroyMenu(popup);
+    }
+    // An invalid menu: nothing can be inserted, yet one identifier is reported used.
+    EXPECT_EQ(menu->QueryContextMenu(reinterpret_cast<HMENU>(0x1234), 0, 1, 2, CMF_NORMAL), 1);
+    Take();
+}
+
+TEST(Handler, CommandStringsOfEveryKind) {
+    ComPtr<IContextMenu> menu = Handler();
+    Take();
+    char narrow[128];
+    wchar_t wide[128];
+
+    std::memset(narrow, 'x', sizeof(narrow));
+    EXPECT_EQ(menu->GetCommandString(0, GCS_VERBA, nullptr, narrow, 128), S_OK);
+    EXPECT_STREQ(narrow, "Copy selected file name or path to clipboard.");
+    EXPECT_EQ(Take(), Lines{"CShellMenuExt::GetCommandString()\r\n"});
+
+    std::memset(narrow, 'x', sizeof(narrow));
+    EXPECT_EQ(menu->GetCommandString(0, GCS_HELPTEXTA, nullptr, narrow, 128), S_OK);
+    const unsigned char cp932[] = {0x91, 0x49, 0x91, 0xF0, 0x83, 0x74, 0x83, 0x40, 0x83, 0x43, 0x83, 0x8B, 0x96,
+                                   0xBC, 0x81, 0x5E, 0x83, 0x70, 0x83, 0x58, 0x82, 0xF0, 0x83, 0x4E, 0x83, 0x8A,
+                                   0x83, 0x62, 0x83, 0x76, 0x83, 0x7B, 0x81, 0x5B, 0x83, 0x68, 0x82, 0xC9, 0x83,
+                                   0x52, 0x83, 0x73, 0x81, 0x5B, 0x82, 0xB5, 0x82, 0xDC, 0x82, 0xB7, 0x81, 0x42};
+    static_assert(sizeof(cp932) == 52);
+    EXPECT_EQ(std::memcmp(narrow, cp932, 52), 0);
+    EXPECT_EQ(narrow[52], '\0');
+    EXPECT_EQ(narrow[53], 'x') << "nothing past the terminator";
+    // The bytes are the code-page-932 form of the wide help text, whatever this system's own code page is.
+    wchar_t converted[64] = {};
+    MultiByteToWideChar(932, 0, narrow, -1, converted, 64);
+    EXPECT_STREQ(converted, L"選択ファイル名／パスをクリップボードにコピーします。");
+
+    EXPECT_EQ(menu->GetCommandString(0, GCS_VERBW, nullptr, reinterpret_cast<char*>(wide), 128), S_OK);
+    EXPECT_STREQ(wide, L"Copy selected file name or path to clipboard.");
+    EXPECT_EQ(menu->GetCommandString(0, GCS_HELPTEXTW, nullptr, reinterpret_cast<char*>(wide), 128), S_OK);
+    EXPECT_STREQ(wide, L"選択ファイル名／パスをクリップボードにコピーします。");
+
+    // Untouched: another command id, and the kinds that are not ours.
+    for (const auto& [id, kind] : std::vector<std::pair<UINT_PTR, UINT>>{
+             {1, GCS_HELPTEXTW}, {1, GCS_VERBA}, {0, GCS_VALIDATEW}, {0, GCS_VALIDATEA}, {0, 7}}) {
+        SCOPED_TRACE(kind);
+        std::memset(narrow, 'x', sizeof(narrow));
+        EXPECT_EQ(menu->GetCommandString(id, kind, nullptr, narrow, 128), S_OK);
+        EXPECT_EQ(narrow[0], 'x');
+    }
+    Take();
+}
+
+TEST(Handler, SmallCommandStringBuffersGetACutTerminatedText) {
+    ComPtr<IContextMenu> menu = Handler();
+    char narrow[64];
+    wchar_t wide[64];
+    std::memset(narrow, 'x', sizeof(narrow));
+    menu->GetCommandString(0, GCS_VERBA, nullptr, narrow, 5);
+    EXPECT_STREQ(narrow, "Copy");
+    EXPECT_EQ(narrow[5], 'x');
+
+    // Five bytes hold two double-byte characters and the terminator; no half character is left.
+    std::memset(narrow, 'x', sizeof(narrow));
+    menu->GetCommandString(0, GCS_HELPTEXTA, nullptr, narrow, 6);
+    EXPECT_EQ(std::string(narrow), std::string("\x91\x49\x91\xF0"));
+    EXPECT_EQ(narrow[5], 'x');
+    std::memset(narrow, 'x', sizeof(narrow));
+    menu->GetCommandString(0, GCS_HELPTEXTA, nullptr, narrow, 1);
+    EXPECT_EQ(narrow[0], '\0');
+    EXPECT_EQ(narrow[1], 'x');
+
+    std::fill(std::begin(wide), std::end(wide), L'x');
+    menu->GetCommandString(0, GCS_HELPTEXTW, nullptr, reinterpret_cast<char*>(wide), 3);
+    EXPECT_STREQ(wide, L"選択");
+    EXPECT_EQ(wide[3], L'x');
+    std::fill(std::begin(wide), std::end(wide), L'x');
+    menu->GetCommandString(0, GCS_VERBW, nullptr, reinterpret_cast<char*>(wide), 0);
+    EXPECT_EQ(wide[0], L'x') << "no room at all: nothing written";
+    Take();
+}
+
+TEST(Handler, InvokeCommandRefusesVerbsAndOtherOffsets) {
+    ComPtr<IContextMenu> menu = Handler();
+    Take();
+    CMINVOKECOMMANDINFO info = {};
+    info.cbSize = sizeof(info);
+    info.lpVerb = "Copy selected file name or path to clipboard.";
+    EXPECT_EQ(menu->InvokeCommand(&info), E_INVALIDARG);
+    EXPECT_EQ(Take(), Lines{"CShellMenuExt::InvokeCommand()\r\n"});
+    info.lpVerb = MAKEINTRESOURCEA(1);
+    EXPECT_EQ(menu->InvokeCommand(&info), E_INVALIDARG);
+    EXPECT_EQ(Take(), Lines{"CShellMenuExt::InvokeCommand()\r\n"});
+
+    // No selection held: an empty list, which the dialog refuses, so no window and a failure result.
+    info.lpVerb = MAKEINTRESOURCEA(0);
+    const HRESULT hr = menu->InvokeCommand(&info);
+    EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+    EXPECT_EQ(Take(), (Lines{"CShellMenuExt::InvokeCommand()\r\n", "CShellMenuExt::Pathlift()\r\n"}));
+    EXPECT_EQ(FindWindowW(L"#32770", L"パスをクリップボードにコピー"), nullptr);
+}
+
+// A data object that counts its references, to watch what Initialize holds.
+class CountingDataObject final : public IDataObject {
+public:
+    ULONG references = 1;
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDataObject) ? this : nullptr;
+        return *ppv ? (AddRef(), S_OK) : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++references; }
+    STDMETHODIMP_(ULONG) Release() override { return --references; }
+    STDMETHODIMP GetData(FORMATETC*, STGMEDIUM*) override { return DV_E_FORMATETC; }
+    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+    STDMETHODIMP QueryGetData(FORMATETC*) override { return DV_E_FORMATETC; }
+    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
+    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
+    STDMETHODIMP DUnadvise(DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
+};
+
+TEST(Handler, InitializeHoldsOneSelectionAtATime) {
+    ComPtr<IShellExtInit> init;
+    ASSERT_EQ(Factory()->CreateInstance(nullptr, IID_IShellExtInit, init.Out()), S_OK);
+    CountingDataObject first;
+    CountingDataObject second;
+    Take();
+    EXPECT_EQ(init->Initialize(nullptr, &first, nullptr), S_OK);
+    EXPECT_EQ(Take(), Lines{"CShellMenuExt::Initialize()\r\n"});
+    EXPECT_EQ(first.references, 2u);
+    EXPECT_EQ(init->Initialize(nullptr, &second, nullptr), S_OK);
+    EXPECT_EQ(first.references, 1u);
+    EXPECT_EQ(second.references, 2u);
+    EXPECT_EQ(init->Initialize(nullptr, nullptr, nullptr), S_OK);
+    EXPECT_EQ(second.references, 1u);
+    EXPECT_EQ(init->Initialize(nullptr, &first, nullptr), S_OK);
+    init.Reset();
+    EXPECT_EQ(first.references, 1u) << "the last Release lets go of the held selection";
+    EXPECT_EQ(CanUnloadNow(), S_OK);
+    Take();
+}
+
+// Finds the copy dialog of this thread.
+HWND FindCopyDialog() {
+    return FindWindowW(L"#32770", L"パスをクリップボードにコピー");
+}
+
+TEST(Handler, TheDialogOutlivesTheHandlerAndKeepsTheModule) {
+    ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
+    TempDirectory dir;
+    const std::vector<std::wstring> files = {dir.File(L"one file.txt"), dir.File(L"二つ目.txt"),
+                                             dir.File(L"three.txt")};
+    {
+        ComPtr<IDataObject> data = ShellDataObject(files);
+        ASSERT_TRUE(data);
+        ComPtr<IShellExtInit> init;
+        ASSERT_EQ(Factory()->CreateInstance(nullptr, IID_IShellExtInit, init.Out()), S_OK);
+        ASSERT_EQ(init->Initialize(nullptr, data.get(), nullptr), S_OK);
+        ComPtr<IContextMenu> menu;
+        ASSERT_EQ(init->QueryInterface(IID_IContextMenu, menu.Out()), S_OK);
+        CMINVOKECOMMANDINFO info = {};
+        info.cbSize = sizeof(info);
+        info.lpVerb = MAKEINTRESOURCEA(0);
+        info.nShow = SW_HIDE; // not used: the dialog is shown all the same
+        Take();
+        EXPECT_EQ(menu->InvokeCommand(&info), S_OK);
+        EXPECT_EQ(Take(), (Lines{"CShellMenuExt::InvokeCommand()\r\n", "CShellMenuExt::Pathlift()\r\n"}));
+    }
+    HWND dialog = FindCopyDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    EXPECT_EQ(GetWindow(dialog, GW_OWNER), nullptr);
+    EXPECT_EQ(CanUnloadNow(), S_FALSE) << "no COM object is left, but the dialog runs the module's code";
+
+    SendDlgItemMessageW(dialog, 1020, BM_CLICK, 0, 0); // semicolons
+    SendDlgItemMessageW(dialog, 1001, BM_CLICK, 0, 0); // Copy
+    EXPECT_FALSE(IsWindow(dialog));
+    OpenClipboard(nullptr);
+    const auto* text = static_cast<const wchar_t*>(GlobalLock(GetClipboardData(CF_UNICODETEXT)));
+    const std::wstring copied = text ? text : L"";
+    GlobalUnlock(GetClipboardData(CF_UNICODETEXT));
+    CloseClipboard();
+    EXPECT_EQ(copied, files[0] + L";" + files[1] + L";" + files[2]);
+    EXPECT_EQ(CanUnloadNow(), S_OK);
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Pathlift");
+    OleUninitialize();
+}
+
+TEST(ModuleImage, ExportsExactlyTheFourEntryPointsByNameAndOrdinal) {
+    const auto* base = reinterpret_cast<const BYTE*>(Loaded().module);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    ASSERT_NE(directory.VirtualAddress, 0u);
+    const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + directory.VirtualAddress);
+    EXPECT_EQ(exports->Base, 1u);
+    ASSERT_EQ(exports->NumberOfFunctions, 4u);
+    ASSERT_EQ(exports->NumberOfNames, 4u);
+    const auto* names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
+    const auto* ordinals = reinterpret_cast<const WORD*>(base + exports->AddressOfNameOrdinals);
+    std::vector<std::pair<std::string, DWORD>> found;
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+        found.emplace_back(reinterpret_cast<const char*>(base + names[i]), ordinals[i] + exports->Base);
+    }
+    const std::vector<std::pair<std::string, DWORD>> expected = {
+        {"DllCanUnloadNow", 1}, {"DllGetClassObject", 2}, {"DllRegisterServer", 3}, {"DllUnregisterServer", 4}};
+    EXPECT_EQ(found, expected);
+    for (const auto& [name, ordinal] : expected) {
+        EXPECT_EQ(GetProcAddress(Loaded().module, name.c_str()),
+                  GetProcAddress(Loaded().module, MAKEINTRESOURCEA(ordinal)))
+            << name;
+    }
+}
+
+TEST(ModuleImage, VersionRecordInJapaneseWithUnicode) {
+    const std::wstring path = BuiltDllPath();
+    DWORD ignored = 0;
+    std::vector<BYTE> block(GetFileVersionInfoSizeW(path.c_str(), &ignored));
+    ASSERT_FALSE(block.empty());
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT size = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &size));
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010001u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
+    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010001u);
+    EXPECT_EQ(fixed->dwProductVersionLS, 0u);
+    WORD* translation = nullptr;
+    ASSERT_TRUE(
+        VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &size));
+    ASSERT_EQ(size, 4u);
+    EXPECT_EQ(translation[0], 0x0411);
+    EXPECT_EQ(translation[1], 1200);
+    const std::pair<const wchar_t*, const wchar_t*> strings[] = {{L"FileDescription", L"Pathlift Shell Extension"},
+                                                                 {L"InternalName", L"Pathlift"},
+                                                                 {L"ProductName", L"Pathlift"},
+                                                                 {L"OriginalFilename", L"Pathlift.dll"},
+                                                                 {L"FileVersion", L"1.1"},
+                                                                 {L"ProductVersion", L"1.1"}};
+    for (const auto& [name, value] : strings) {
+        wchar_t* text = nullptr;
+        const std::wstring query = std::wstring(L"\\StringFileInfo\\041104b0\\") + name;
+        ASSERT_TRUE(VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&text), &size)) << name;
+        EXPECT_STREQ(text, value);
+    }
+}
+
+TEST(ModuleImage, ManifestAsksToRunAsInvokerWithoutUiAccess) {
+    HRSRC resource = FindResourceW(Loaded().module, MAKEINTRESOURCEW(2), MAKEINTRESOURCEW(24));
+    ASSERT_NE(resource, nullptr);
+    const auto* data = static_cast<const char*>(LockResource(LoadResource(Loaded().module, resource)));
+    const std::string manifest(data, SizeofResource(Loaded().module, resource));
+    EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\""), std::string::npos);
+    EXPECT_NE(manifest.find("urn:schemas-microsoft-com:asm.v3"), std::string::npos);
+}
+
+} // namespace
+} // namespace pathlift
