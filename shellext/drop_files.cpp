@@ -47,7 +47,7 @@ private:
 
 // Every ANSI code page, UTF-8 included, spends at most four bytes on a character and gives at least one UTF-16 unit
 // for it, so the first kMaxPathLength units of a longer name all come from its first kAnsiBytesNeeded bytes.
-constexpr std::size_t kAnsiBytesNeeded = 4 * (kMaxPathLength + 1);
+constexpr std::size_t kAnsiBytesNeeded = kMaxPathLength;
 static_assert(kAnsiBytesNeeded < INT_MAX);
 
 // The names may start at any byte offset, so each character is copied out rather than read in place.
@@ -67,7 +67,7 @@ void AppendWideNames(const unsigned char* names, std::size_t bytes, FileList& fi
         if (i == start) {
             return; // the empty name that ends the list
         }
-        const std::size_t length = i - start;
+        const std::size_t length = i - start < kMaxPathLength ? i - start : kMaxPathLength;
         std::u16string name(length, u'\0');
         std::memcpy(name.data(), names + start * sizeof(char16_t), length * sizeof(char16_t));
         files.push_back(std::move(name));

@@ -9,6 +9,7 @@
 #include <olectl.h>
 
 #include <initializer_list>
+#include <string>
 
 namespace pathlift {
 
@@ -60,6 +61,29 @@ bool WriteValue(HKEY root, const wchar_t* subKey, const wchar_t* valueName, cons
     return true;
 }
 
+// The module's full path, however long: a path cut to a fixed buffer would register a file that does not exist.
+std::wstring ModulePath() {
+    std::wstring path(kBufferLength, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(g_hInstDll, path.data(), static_cast<DWORD>(path.size()));
+        if (length < path.size() || path.size() >= 32768) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+// The data of one row: its format with the module path in place of %s.
+std::wstring RowData(const wchar_t* format, const std::wstring& modulePath) {
+    std::wstring data = format;
+    const std::size_t at = data.find(L"%s");
+    if (at != std::wstring::npos) {
+        data.replace(at, 2, modulePath);
+    }
+    return data;
+}
+
 bool IsNtFamily() {
     OSVERSIONINFOW version = {};
     version.dwOSVersionInfoSize = sizeof(version); // 276 bytes
@@ -108,16 +132,12 @@ STDAPI DllRegisterServer() {
         if (!ClassIdString(classId)) {
             return E_FAIL;
         }
-        wchar_t modulePath[kBufferLength] = {};
-        GetModuleFileNameW(g_hInstDll, modulePath, kBufferLength);
+        const std::wstring modulePath = ModulePath();
 
         wchar_t subKey[kBufferLength];
-        wchar_t data[kBufferLength];
         for (const RegistrationEntry* entry = kRegistrationTable; entry->root != nullptr; ++entry) {
             wsprintfW(subKey, entry->keyFormat, classId);
-            ZeroMemory(data, sizeof(data));
-            wsprintfW(data, entry->dataFormat, modulePath);
-            if (!WriteValue(entry->root, subKey, entry->valueName, data)) {
+            if (!WriteValue(entry->root, subKey, entry->valueName, RowData(entry->dataFormat, modulePath).c_str())) {
                 return SELFREG_E_CLASS;
             }
         }
@@ -131,8 +151,7 @@ STDAPI DllRegisterServer() {
         if (!IsNtFamily()) {
             return S_OK;
         }
-        lstrcpyW(data, kProductName);
-        return WriteValue(HKEY_LOCAL_MACHINE, kApprovedKey, classId, data) ? S_OK : SELFREG_E_CLASS;
+        return WriteValue(HKEY_LOCAL_MACHINE, kApprovedKey, classId, kProductName) ? S_OK : SELFREG_E_CLASS;
     });
 }
 

@@ -176,6 +176,27 @@ TEST_F(Registration, WritesEveryKeyAndValueWithItsTerminator) {
     EXPECT_EQ(tree.size(), 5u) << "two keys, three values";
 }
 
+TEST_F(Registration, AModuleDeepInTheFileSystemIsRegisteredWithItsWholePath) {
+    TempDirectory dir;
+    std::wstring relative;
+    for (int i = 0; i < 4; ++i) {
+        relative += (i ? L"\\" : L"") + std::wstring(70, static_cast<wchar_t>(L'p' + i));
+        dir.Directory(relative);
+    }
+    const std::wstring copy = L"\\\\?\\" + dir.Path() + L"\\" + relative + L"\\Pathlift.dll";
+    ASSERT_TRUE(CopyFileW(BuiltDllPath().c_str(), copy.c_str(), FALSE));
+    HMODULE module = LoadLibraryW(copy.c_str());
+    ASSERT_NE(module, nullptr);
+    std::vector<wchar_t> name(32768);
+    const DWORD length = GetModuleFileNameW(module, name.data(), 32768);
+    ASSERT_GT(length, 300u);
+    EXPECT_EQ(Export<HRESULT(STDAPICALLTYPE*)()>(module, "DllRegisterServer")(), S_OK);
+    EXPECT_EQ(Read(HKEY_CLASSES_ROOT, kClassKey + L"\\InprocServer32", nullptr), Sz(std::wstring(name.data(), length)));
+    Export<HRESULT(STDAPICALLTYPE*)()>(module, "DllUnregisterServer")();
+    FreeLibrary(module);
+    DeleteFileW(copy.c_str());
+}
+
 TEST_F(Registration, RegisteringTwiceGivesWhatOnceGives) {
     ASSERT_EQ(LoadedDll().Register(), S_OK);
     const auto once = Registered();
