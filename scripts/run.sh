@@ -1,22 +1,46 @@
 #!/bin/bash
-# The main job: builds the 32- and 64-bit DLLs and their tools, then, under Wine, copies the paths given (or a few
-# sample files) the way a user would and prints what the clipboard holds.
+# The main job: builds the 32- and 64-bit Pathlift.dll and the shell host, then, under Wine, plays Explorer with
+# each DLL: registers it, hands its context-menu handler the shell's data object for the paths given (or a few
+# sample files), invokes its menu entry, sets the options below on the dialog that opens, presses Copy and prints
+# each step and then exactly what the clipboard holds.
 # Usage: scripts/run.sh [--mode full|name|unc] [--short] [--no-extension] [--space-as-%20]
 #        [--quote never|always|if-space] [--dir-separator '\' | '/' | '\\'] [--separator crlf|';'|space|tab]
-#        [--case keep|upper|lower] [paths...]     (Linux paths are turned into Wine's drive paths)
+#        [--case keep|upper|lower] [--interactive] [paths...]     (Linux paths are turned into Wine's drive paths)
+# --interactive leaves the dialog to you on your own display ($DISPLAY) instead of pressing Copy.
 set -uo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
 bash scripts/setup.sh >/dev/null || exit 1
+build_log="$(mktemp /tmp/pathlift-run-build.XXXXXX)"
+trap 'rm -f "$build_log"' EXIT
 for preset in win32 win64; do
-    { cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" --target Pathlift copy_paths >/dev/null; } ||
-        { echo "run: the $preset build failed" >&2; exit 1; }
+    if ! { cmake --preset "$preset" && cmake --build --preset "$preset" --target Pathlift shell_host; } >"$build_log" 2>&1; then
+        tail -n 40 "$build_log" >&2
+        echo "run: the $preset build failed" >&2
+        exit 1
+    fi
 done
+rm -f "$build_log"
+
+interactive=0
+for argument in "$@"; do
+    [ "$argument" = --interactive ] && interactive=1
+done
+# The session below brings a virtual display of its own; a dialog left to the user goes to the user's display.
+user_display="${DISPLAY:-}"
+if [ "$interactive" = 1 ] && [ -z "$user_display" ]; then
+    echo "run: --interactive needs a display to show the dialog on, and DISPLAY is not set" >&2
+    exit 2
+fi
 
 source scripts/wine-session.sh
 wine_session_start >/dev/null || exit 1
+
+winepath_w() {
+    /usr/lib/wine/wine64 winepath -w "$1" 2>/dev/null
+}
 
 # Paths that exist on this machine are handed over as Wine sees them (Z:\...); flags and their values unchanged.
 arguments=()
@@ -30,7 +54,7 @@ for argument in "$@"; do
         arguments+=("$argument")
         expect_value=1
     elif [[ "$argument" != --* && -e "$argument" ]]; then
-        arguments+=("$(/usr/lib/wine/wine64 winepath -w "$(realpath "$argument")" 2>/dev/null)")
+        arguments+=("$(winepath_w "$(realpath "$argument")")")
     else
         arguments+=("$argument")
     fi
@@ -40,9 +64,16 @@ status=0
 for bits in 32 64; do
     echo "== $bits-bit"
     if [ "$bits" = 32 ] && [ "$WINE32_RUNS" != 1 ]; then
-        echo "built build/win32/Pathlift.dll; not run: this machine's kernel cannot execute 32-bit programs"
+        echo "built build/win32/Pathlift.dll and build/win32/tools/shell_host.exe; not run: this machine's kernel" \
+            "cannot execute 32-bit programs"
         continue
     fi
-    scripts/wine-run "$bits" "build/win$bits/copy_paths.exe" "${arguments[@]}" || status=1
+    dll="$(winepath_w "$root/build/win$bits/Pathlift.dll")"
+    if [ "$interactive" = 1 ]; then
+        DISPLAY="$user_display" scripts/wine-run "$bits" "build/win$bits/tools/shell_host.exe" --dll "$dll" \
+            "${arguments[@]}" || status=1
+    else
+        scripts/wine-run "$bits" "build/win$bits/tools/shell_host.exe" --dll "$dll" "${arguments[@]}" || status=1
+    fi
 done
 exit "$status"

@@ -1,9 +1,10 @@
 // Reads a CF_HDROP block: a DROPFILES header, then at its pFiles offset the names, each ending with a null, the list
-// ending with an empty name. DragQueryFileW walks the list from its start for every index, so reading a selection
-// through it takes time quadratic in its length; here the list is walked once.
+// ending with an empty name; the names are UTF-16 when fWide is set, else in the system's ANSI code page.
+// DragQueryFileW walks the list from its start for every index, so reading a selection through it takes time quadratic
+// in its length; here the list is walked once.
 //
-// The block comes from another process and is read as untrusted bytes, never past GlobalSize:
-// - no names unless the block holds a whole header and pFiles points past the header and inside the block;
+// The block comes from another process and is read as untrusted bytes, nothing at or past its end:
+// - no names unless the block holds a whole header and pFiles points at or after its end and inside the block;
 // - only names whose terminator lies inside the block are taken: a name that runs into the block's end is dropped,
 //   since a cut name would be a different path; a list that lacks its final empty name ends with the block;
 // - in the wide form an odd last byte holds no character and is not read;
@@ -46,8 +47,9 @@ private:
 };
 
 // Every ANSI code page, UTF-8 included, spends at most four bytes on a character and gives at least one UTF-16 unit
-// for it, so the first kMaxPathLength units of a longer name all come from its first kAnsiBytesNeeded bytes.
-constexpr std::size_t kAnsiBytesNeeded = kMaxPathLength;
+// for it, so the characters wholly inside a name's first kAnsiBytesNeeded bytes give more than kMaxPathLength units;
+// a character cut at that point changes only units after them, which are cut away anyway.
+constexpr std::size_t kAnsiBytesNeeded = 4 * (kMaxPathLength + 1);
 static_assert(kAnsiBytesNeeded < INT_MAX);
 
 // The names may start at any byte offset, so each character is copied out rather than read in place.

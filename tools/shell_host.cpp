@@ -61,7 +61,8 @@ bool ShownOnAScreen() {
            (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
-const wchar_t kOwnUsage[] = L"host flags: --dll <path to Pathlift.dll>  --no-register  --saved-options  --interactive\n";
+const wchar_t kOwnUsage[] =
+    L"host flags: --dll <path to Pathlift.dll>  --no-register  --saved-options  --interactive\n";
 
 } // namespace
 

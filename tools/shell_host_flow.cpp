@@ -461,8 +461,8 @@ private:
             return Fail(L"QueryContextMenu said it used " + std::to_wstring(used) +
                         L" id(s), but no menu item has one of them");
         }
-        Report(L"menu entry: " + result_.menuText + L" (position " + std::to_wstring(result_.menuPosition) +
-               L", id " + std::to_wstring(result_.menuId) + L", result " + HresultText(hr) + L")");
+        Report(L"menu entry: " + result_.menuText + L" (position " + std::to_wstring(result_.menuPosition) + L", id " +
+               std::to_wstring(result_.menuId) + L", result " + HresultText(hr) + L")");
         return true;
     }
 
@@ -655,8 +655,7 @@ ShellSelection CreateShellSelection(const FileList& paths) {
                 children.push_back(ILFindLastID(item.get()));
             }
             ComPtr<IDataObject> candidate;
-            hr = folder->GetUIObjectOf(nullptr, count, children.data(), IID_IDataObject, nullptr,
-                                       candidate.put_void());
+            hr = folder->GetUIObjectOf(nullptr, count, children.data(), IID_IDataObject, nullptr, candidate.put_void());
             if (accept(candidate, L"IShellFolder::GetUIObjectOf", hr)) {
                 return selection;
             }
@@ -680,8 +679,8 @@ ShellSelection CreateShellSelection(const FileList& paths) {
             relative.push_back(item.get());
         }
         ComPtr<IDataObject> candidate;
-        HRESULT created = SHCreateDataObject(desktop.get(), count, relative.data(), nullptr, IID_IDataObject,
-                                             candidate.put_void());
+        HRESULT created =
+            SHCreateDataObject(desktop.get(), count, relative.data(), nullptr, IID_IDataObject, candidate.put_void());
         if (accept(candidate, L"SHCreateDataObject", created)) {
             return selection;
         }

@@ -52,7 +52,7 @@ Bytes operator+(Bytes bytes, std::string_view text) {
 Bytes Header(DWORD offset, bool wide, std::size_t size = kHeaderSize) {
     DROPFILES header = {};
     header.pFiles = offset;
-    header.pt = {12, 34};
+    header.pt = {0x41414141, 0x42424242}; // "AAAABBBB" to a reader that starts inside the header
     header.fWide = wide ? TRUE : FALSE;
     Bytes bytes(size < sizeof(header) ? sizeof(header) : size, 'P');
     std::memcpy(bytes.data(), &header, sizeof(header));
@@ -106,16 +106,18 @@ std::string ToAnsi(const std::u16string& name) {
     return text;
 }
 
-// A movable global block of exactly the given bytes. It is made larger and filled with 'X' first, then shrunk to
-// size, so that the bytes just past its end are, as far as the heap leaves them, non-null characters: a reader
-// going on past the end would take them into the last name.
+// A movable global block of exactly the given bytes. It is made larger and filled with "X" and nulls first, then
+// shrunk to size, so that the bytes just past its end hold, as far as the heap leaves them, a short name and its
+// terminator in either form: a reader going on past the end would take them into the last name.
 class GlobalBlock {
 public:
     explicit GlobalBlock(const Bytes& bytes) : size_(bytes.size()) {
         constexpr SIZE_T kLure = 64;
         handle_ = GlobalAlloc(GMEM_MOVEABLE, size_ + kLure);
         if (auto* data = static_cast<unsigned char*>(GlobalLock(handle_))) {
-            std::memset(data, 'X', size_ + kLure);
+            for (SIZE_T i = 0; i < size_ + kLure; ++i) {
+                data[i] = i % 4 == 0 ? 'X' : '\0';
+            }
             std::memcpy(data, bytes.data(), size_);
             GlobalUnlock(handle_);
         }
@@ -464,8 +466,8 @@ TEST(DropFilesMalformed, CompleteNamesOnlyAndNothingPastTheEnd) {
         {"offset past the end", Header(1000, true) + u"C:\\a\0\0"sv, {}},
         {"offset at the very end", Header(kHeaderSize + 8, true) + u"C:\\a"sv, {}},
         {"largest offset", Header(0xFFFFFFFF, false) + "C:\\a\0\0"sv, {}},
-        {"wide, offset at the start of the header", Header(0, true) + u"C:\\a\0\0"sv, {}},
-        {"8-bit, offset inside the header", Header(kHeaderSize - 1, false) + "\0C:\\a\0\0"sv, {}},
+        {"wide, offset inside the header", Header(4, true) + u"C:\\a\0\0"sv, {}},
+        {"8-bit, offset inside the header", Header(8, false) + "C:\\a\0\0"sv, {}},
         {"wide, the last name has no terminator", Header(kHeaderSize, true) + u"C:\\a\0C:\\b"sv, {u"C:\\a"}},
         {"wide, the only name has no terminator", Header(kHeaderSize, true) + u"C:\\a"sv, {}},
         {"wide, the final empty name is missing",

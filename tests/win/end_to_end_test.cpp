@@ -16,9 +16,28 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
+
+namespace pathlift::testing {
+
+// A stored value as a failure message shows it: its type and its bytes in hexadecimal.
+void PrintTo(const StoredValue& value, std::ostream* os) {
+    if (!value.present) {
+        *os << "(absent)";
+        return;
+    }
+    *os << "type " << value.type << ":";
+    for (std::uint8_t byte : value.bytes) {
+        static const char digits[] = "0123456789ABCDEF";
+        *os << ' ' << digits[byte >> 4] << digits[byte & 15];
+    }
+}
+
+} // namespace pathlift::testing
 
 namespace pathlift {
 namespace {
@@ -76,8 +95,8 @@ std::vector<StoredValue> AllStoredOptions() {
 
 // The paths a data object's CFSTR_SHELLIDLIST names: each item's list joined to the parent's.
 std::vector<std::wstring> IdListPaths(IDataObject& dataObject) {
-    FORMATETC format = {static_cast<CLIPFORMAT>(RegisterClipboardFormatW(CFSTR_SHELLIDLIST)), nullptr,
-                        DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    FORMATETC format = {static_cast<CLIPFORMAT>(RegisterClipboardFormatW(CFSTR_SHELLIDLIST)), nullptr, DVASPECT_CONTENT,
+                        -1, TYMED_HGLOBAL};
     STGMEDIUM medium = {};
     std::vector<std::wstring> paths;
     if (FAILED(dataObject.GetData(&format, &medium))) {
@@ -233,7 +252,10 @@ TEST_F(EndToEnd, FoldersInTheSelectionAreCopiedLikeFiles) {
          {folder_, report_},
          kFolderHandlerKey,
          L"\"" + folder_ + L"\"\r\n\"" + report_ + L"\""},
-        {"a file and a folder by name", {L"--mode", L"name"}, {report_, folder_}, kFileHandlerKey,
+        {"a file and a folder by name",
+         {L"--mode", L"name"},
+         {report_, folder_},
+         kFileHandlerKey,
          L"report 2026.txt\r\nMy Folder"},
     };
     for (const Row& row : rows) {
@@ -259,8 +281,8 @@ TEST_F(EndToEnd, CopySavesTheOptionsAndTheNextDialogShowsThem) {
     const ShellHostResult first =
         Run({L"--mode", L"name", L"--quote", L"always", L"--separator", L";", L"--case", L"upper"}, FourItems());
     ASSERT_TRUE(first.succeeded) << first.error;
-    const std::vector<StoredValue> saved = {Dword(2), Dword(0), Dword(0),                     Dword(0),
-                                            Dword(1), Dword(1), Text(REG_MULTI_SZ, L";\0"s), Dword(1)};
+    const std::vector<StoredValue> saved = {
+        Dword(2), Dword(0), Dword(0), Dword(0), Dword(1), Dword(1), Text(REG_MULTI_SZ, L";\0"s), Dword(1)};
     EXPECT_EQ(AllStoredOptions(), saved);
     EXPECT_EQ(Stored(L"Mode"), (StoredValue{true, REG_DWORD, {2, 0, 0, 0}}));
     EXPECT_EQ(Stored(L"FileSeparator"), (StoredValue{true, REG_MULTI_SZ, {';', 0, 0, 0}}));
@@ -279,8 +301,8 @@ TEST_F(EndToEnd, AllEightOptionsAreSavedAsClicked) {
                                         L"--dir-separator", L"\\\\", L"--separator", L"tab", L"--case", L"lower"},
                                        {report_});
     ASSERT_TRUE(result.succeeded) << result.error;
-    const std::vector<StoredValue> saved = {Dword(1), Dword(1), Dword(1),                      Dword(1),
-                                            Dword(2), Dword(3), Text(REG_MULTI_SZ, L"\t\0"s), Dword(2)};
+    const std::vector<StoredValue> saved = {
+        Dword(1), Dword(1), Dword(1), Dword(1), Dword(2), Dword(3), Text(REG_MULTI_SZ, L"\t\0"s), Dword(2)};
     EXPECT_EQ(AllStoredOptions(), saved);
 }
 
