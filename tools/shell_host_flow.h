@@ -74,8 +74,10 @@ struct ShellHostResult {
 // and freed again. Safe to call repeatedly in one process.
 ShellHostResult RunShellHost(const ShellHostSettings& settings, const HostRequest& request);
 
-// The shell's data object for the paths (made absolute first): one IShellFolder::GetUIObjectOf over the common
-// parent folder when every item has the same one, otherwise SHCreateDataObject over absolute item id lists. COM
+// The shell's data object for the paths (made absolute first), taken only when its CF_HDROP names exactly those
+// items in order: IShellFolder::GetUIObjectOf over the common parent when every item has the same one, otherwise
+// SHCreateDataObject and then CIDLData_CreateFromIDArray over the items' full id lists; when none of them names
+// the selection (Wine 8 for items of different folders), the host's own object with the same two formats. COM
 // must be initialised on the calling thread.
 struct ShellSelection {
     ComPtr<IDataObject> dataObject;
