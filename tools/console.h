@@ -20,9 +20,20 @@ inline void Print(const std::wstring& text) {
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
 }
 
+// Another program may hold the clipboard for a moment: try for half a second.
+inline bool OpenClipboardPatiently() {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        if (OpenClipboard(nullptr)) {
+            return true;
+        }
+        Sleep(10);
+    }
+    return false;
+}
+
 // The clipboard's Unicode text, or nothing when it holds none.
 inline bool ReadClipboardText(std::wstring& text) {
-    if (!OpenClipboard(nullptr)) {
+    if (!OpenClipboardPatiently()) {
         return false;
     }
     bool found = false;

@@ -2,6 +2,7 @@
 
 #include "shell_host_flow.h"
 
+#include "console.h"
 #include "shell_host_data_object.h"
 
 #include "res/resource.h"
@@ -162,16 +163,6 @@ bool SamePaths(const std::vector<std::wstring>& given, const std::vector<std::ws
     return true;
 }
 
-bool OpenClipboardPatiently() {
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        if (OpenClipboard(nullptr)) {
-            return true;
-        }
-        Sleep(10);
-    }
-    return false;
-}
-
 bool EmptyTheClipboard() {
     if (!OpenClipboardPatiently()) {
         return false;
@@ -182,19 +173,7 @@ bool EmptyTheClipboard() {
 }
 
 bool ReadClipboard(std::wstring& text) {
-    if (!OpenClipboardPatiently()) {
-        return false;
-    }
-    bool found = false;
-    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-        if (const auto* characters = static_cast<const wchar_t*>(GlobalLock(data))) {
-            text = characters;
-            found = true;
-            GlobalUnlock(data);
-        }
-    }
-    CloseClipboard();
-    return found;
+    return ReadClipboardText(text);
 }
 
 struct ChoiceControl {
