@@ -36,9 +36,10 @@ Value Sz(const std::wstring& text) {
     return value;
 }
 
-bool KeyExists(HKEY root, const std::wstring& path) {
+// view: 0, or KEY_WOW64_64KEY to reach the 64-bit HKLM\Software from a 32-bit process too.
+bool KeyExists(HKEY root, const std::wstring& path, REGSAM view = 0) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) {
         return false;
     }
     RegCloseKey(key);
@@ -62,9 +63,9 @@ std::optional<Value> Read(HKEY root, const std::wstring& path, const wchar_t* na
     return value;
 }
 
-void Write(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text) {
+void Write(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text, REGSAM view = 0) {
     HKEY key = nullptr;
-    RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key, nullptr);
     const Value value = Sz(text);
     RegSetValueExW(key, name, 0, REG_SZ, value.bytes.data(), static_cast<DWORD>(value.bytes.size()));
     RegCloseKey(key);
@@ -240,12 +241,31 @@ TEST_F(Registration, UnregisteringNothingNeedsOnlyTheApprovalKey) {
     EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, kApproved, kClassId), Sz(L"Pathlift"));
 }
 
+const wchar_t kLinkTarget[] = L"Software\\PathliftLinkTarget";
+
+// Removes the link below our handler key and its target however the test ends, so a failure here cannot leave
+// an unremovable sub-key behind for the tests after it.
+struct LinkCleanup {
+    std::wstring link;
+    ~LinkCleanup() {
+        HKEY opened = nullptr;
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, link.c_str(), REG_OPTION_OPEN_LINK, DELETE, &opened) == ERROR_SUCCESS) {
+            RegDeleteKeyW(opened, L"");
+            RegCloseKey(opened);
+        }
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, kFileHandler);
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kLinkTarget, KEY_WOW64_64KEY, 0);
+    }
+};
+
 TEST_F(Registration, ASubKeyThatCannotBeRemovedIsSteppedOver) {
     ASSERT_EQ(LoadedDll().Register(), S_OK);
     Write(HKEY_CLASSES_ROOT, std::wstring(kFileHandler) + L"\\Before", nullptr, L"b");
     Write(HKEY_CLASSES_ROOT, std::wstring(kFileHandler) + L"\\Zafter", nullptr, L"z");
     // A symbolic link is listed as a sub-key, but deleting it by name deletes its target: it stays listed.
-    const std::wstring link = std::wstring(kFileHandler) + L"\\Linked";
+    // The target is named by its native path, which a 32-bit process reaches only through the 64-bit view.
+    const LinkCleanup cleanup{std::wstring(kFileHandler) + L"\\Linked"};
+    const std::wstring& link = cleanup.link;
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, link.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
                               KEY_ALL_ACCESS, nullptr, &key, nullptr),
@@ -254,12 +274,11 @@ TEST_F(Registration, ASubKeyThatCannotBeRemovedIsSteppedOver) {
     RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target),
                    sizeof(target) - sizeof(wchar_t));
     RegCloseKey(key);
-    Write(HKEY_LOCAL_MACHINE, L"Software\\PathliftLinkTarget", nullptr, L"t");
+    Write(HKEY_LOCAL_MACHINE, kLinkTarget, nullptr, L"t", KEY_WOW64_64KEY);
     ASSERT_TRUE(KeyExists(HKEY_CLASSES_ROOT, link)) << "the link leads to its target";
     RegDeleteKeyW(HKEY_CLASSES_ROOT, link.c_str());
-    ASSERT_TRUE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(kFileHandler) + L"\\Linked") ||
-                !KeyExists(HKEY_LOCAL_MACHINE, L"Software\\PathliftLinkTarget"));
-    Write(HKEY_LOCAL_MACHINE, L"Software\\PathliftLinkTarget", nullptr, L"t");
+    ASSERT_TRUE(KeyExists(HKEY_CLASSES_ROOT, link) || !KeyExists(HKEY_LOCAL_MACHINE, kLinkTarget, KEY_WOW64_64KEY));
+    Write(HKEY_LOCAL_MACHINE, kLinkTarget, nullptr, L"t", KEY_WOW64_64KEY);
 
     const DWORD start = GetTickCount();
     EXPECT_EQ(LoadedDll().Unregister(), S_OK);
@@ -268,15 +287,6 @@ TEST_F(Registration, ASubKeyThatCannotBeRemovedIsSteppedOver) {
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(kFileHandler) + L"\\Zafter"));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kFolderHandler));
-
-    // Remove the link itself, then what is left.
-    HKEY opened = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, link.c_str(), REG_OPTION_OPEN_LINK, DELETE, &opened) == ERROR_SUCCESS) {
-        RegDeleteKeyW(opened, L"");
-        RegCloseKey(opened);
-    }
-    RegDeleteTreeW(HKEY_CLASSES_ROOT, kFileHandler);
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\PathliftLinkTarget");
 }
 
 TEST_F(Registration, Regsvr32RegistersAndUnregistersSilently) {
