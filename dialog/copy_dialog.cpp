@@ -3,6 +3,7 @@
 
 #include "copy_dialog.h"
 
+#include "option_controls.h"
 #include "placement.h"
 #include "selected_files.h"
 #include "settings_store.h"
@@ -30,24 +31,8 @@ void Check(HWND hDlg, int id) {
     SendDlgItemMessageW(hDlg, id, BM_SETCHECK, BST_CHECKED, 0);
 }
 
-struct Choice {
-    int control;
-    std::uint32_t value;
-};
-constexpr Choice kModes[] = {
-    {IDC_RADIO_PATH, kModeFullPath}, {IDC_RADIO_FILENAME, kModeFileName}, {IDC_RADIO_UNCPATH, kModeUniversal}};
-constexpr Choice kQuotes[] = {
-    {IDC_RADIO_QUOTE, kQuoteAlways}, {IDC_RADIO_NOQUOTE, kQuoteNever}, {IDC_RADIO_QUOTE_IFSPACE, kQuoteIfSpace}};
-constexpr Choice kDirectorySeparators[] = {{IDC_RADIO_BACKSLASH, kSeparatorBackslash},
-                                           {IDC_RADIO_SLASH, kSeparatorSlash},
-                                           {IDC_RADIO_DOUBLEBACKSLASH, kSeparatorDoubleBackslash}};
-constexpr Choice kFileSeparatorChoices[] = {
-    {IDC_RADIO_NEWLINE, 0}, {IDC_RADIO_SEMICOLON, 1}, {IDC_RADIO_SPACE, 2}, {IDC_RADIO_TAB, 3}}; // kFileSeparators
-constexpr Choice kCases[] = {
-    {IDC_RADIO_NOCONVERT, kCaseUnchanged}, {IDC_RADIO_UPPER, kCaseUpper}, {IDC_RADIO_LOWER, kCaseLower}};
-
-template <std::size_t N> void ShowChoice(HWND hDlg, const Choice (&choices)[N], std::uint32_t value) {
-    for (const Choice& choice : choices) {
+template <std::size_t N> void ShowChoice(HWND hDlg, const OptionControl (&choices)[N], std::uint32_t value) {
+    for (const OptionControl& choice : choices) {
         if (choice.value == value) {
             Check(hDlg, choice.control);
             return;
@@ -56,8 +41,9 @@ template <std::size_t N> void ShowChoice(HWND hDlg, const Choice (&choices)[N], 
 }
 
 // The first checked control of the group gives the value; none checked gives the fallback.
-template <std::size_t N> std::uint32_t ReadChoice(HWND hDlg, const Choice (&choices)[N], std::uint32_t fallback) {
-    for (const Choice& choice : choices) {
+template <std::size_t N>
+std::uint32_t ReadChoice(HWND hDlg, const OptionControl (&choices)[N], std::uint32_t fallback) {
+    for (const OptionControl& choice : choices) {
         if (IsChecked(hDlg, choice.control)) {
             return choice.value;
         }
@@ -66,7 +52,7 @@ template <std::size_t N> std::uint32_t ReadChoice(HWND hDlg, const Choice (&choi
 }
 
 void ShowOptions(HWND hDlg, const CopyOptions& options) {
-    ShowChoice(hDlg, kModes, options.Mode);
+    ShowChoice(hDlg, kModeControls, options.Mode);
     if (options.ShortName != 0) {
         Check(hDlg, IDC_CHECK_SHORTNAME);
     }
@@ -76,14 +62,12 @@ void ShowOptions(HWND hDlg, const CopyOptions& options) {
     if (options.ConvertSpace != 0) {
         Check(hDlg, IDC_CHECK_CONVERTSPACE);
     }
-    ShowChoice(hDlg, kQuotes, options.WQuotation);
-    ShowChoice(hDlg, kDirectorySeparators, options.DirectorySepalator);
-    for (const Choice& choice : kFileSeparatorChoices) {
-        if (options.FileSeparator == kFileSeparators[choice.value]) {
-            Check(hDlg, choice.control);
-        }
+    ShowChoice(hDlg, kQuoteControls, options.WQuotation);
+    ShowChoice(hDlg, kDirectorySeparatorControls, options.DirectorySepalator);
+    if (const int separator = FileSeparatorControl(options.FileSeparator); separator != 0) {
+        Check(hDlg, separator);
     }
-    ShowChoice(hDlg, kCases, options.ConvertUpLower);
+    ShowChoice(hDlg, kCaseControls, options.ConvertUpLower);
 }
 
 // Reads each option back from the controls and writes it at once, all inside one open of the settings key.
@@ -92,7 +76,7 @@ CopyOptions SaveOptionsFromControls(HWND hDlg) {
     DWORD error = 0;
     OpenSettingsKey(kSettingsKeyName, &error); // when it fails every write does nothing, which is all right
     CopyOptions options;
-    options.Mode = ReadChoice(hDlg, kModes, kModeFullPath);
+    options.Mode = ReadChoice(hDlg, kModeControls, kModeFullPath);
     WriteOptionValue(L"Mode", options.Mode);
     options.ShortName = IsChecked(hDlg, IDC_CHECK_SHORTNAME) ? 1 : 0;
     WriteOptionValue(L"ShortName", options.ShortName);
@@ -100,13 +84,13 @@ CopyOptions SaveOptionsFromControls(HWND hDlg) {
     WriteOptionValue(L"NoExtension", options.NoExtension);
     options.ConvertSpace = IsChecked(hDlg, IDC_CHECK_CONVERTSPACE) ? 1 : 0;
     WriteOptionValue(L"ConvertSpace", options.ConvertSpace);
-    options.WQuotation = ReadChoice(hDlg, kQuotes, kQuoteNever);
+    options.WQuotation = ReadChoice(hDlg, kQuoteControls, kQuoteNever);
     WriteOptionValue(L"WQuotation", options.WQuotation);
-    options.DirectorySepalator = ReadChoice(hDlg, kDirectorySeparators, kSeparatorBackslash);
+    options.DirectorySepalator = ReadChoice(hDlg, kDirectorySeparatorControls, kSeparatorBackslash);
     WriteOptionValue(L"DirectorySepalator", options.DirectorySepalator);
-    options.FileSeparator = kFileSeparators[ReadChoice(hDlg, kFileSeparatorChoices, 0)];
+    options.FileSeparator = kFileSeparators[ReadChoice(hDlg, kFileSeparatorControls, 0)];
     WriteSeparatorValue(options.FileSeparator);
-    options.ConvertUpLower = ReadChoice(hDlg, kCases, kCaseUnchanged);
+    options.ConvertUpLower = ReadChoice(hDlg, kCaseControls, kCaseUnchanged);
     WriteOptionValue(L"ConvertUpLower", options.ConvertUpLower);
     CloseSettingsKey(&error);
     return options;

@@ -5,6 +5,7 @@
 #include "console.h"
 #include "shell_host_data_object.h"
 
+#include "dialog/option_controls.h"
 #include "res/resource.h"
 
 #include <shellapi.h>
@@ -176,45 +177,6 @@ bool ReadClipboard(std::wstring& text) {
     return ReadClipboardText(text);
 }
 
-struct ChoiceControl {
-    std::uint32_t value;
-    int control;
-};
-constexpr ChoiceControl kModeControls[] = {
-    {kModeFullPath, IDC_RADIO_PATH}, {kModeFileName, IDC_RADIO_FILENAME}, {kModeUniversal, IDC_RADIO_UNCPATH}};
-constexpr ChoiceControl kQuoteControls[] = {
-    {kQuoteAlways, IDC_RADIO_QUOTE}, {kQuoteNever, IDC_RADIO_NOQUOTE}, {kQuoteIfSpace, IDC_RADIO_QUOTE_IFSPACE}};
-constexpr ChoiceControl kDirectorySeparatorControls[] = {{kSeparatorBackslash, IDC_RADIO_BACKSLASH},
-                                                         {kSeparatorSlash, IDC_RADIO_SLASH},
-                                                         {kSeparatorDoubleBackslash, IDC_RADIO_DOUBLEBACKSLASH}};
-constexpr ChoiceControl kCaseControls[] = {
-    {kCaseUnchanged, IDC_RADIO_NOCONVERT}, {kCaseUpper, IDC_RADIO_UPPER}, {kCaseLower, IDC_RADIO_LOWER}};
-
-template <std::size_t N> int ControlFor(const ChoiceControl (&choices)[N], std::uint32_t value) {
-    for (const ChoiceControl& choice : choices) {
-        if (choice.value == value) {
-            return choice.control;
-        }
-    }
-    return 0;
-}
-
-int SeparatorControl(const std::u16string& separator) {
-    if (separator == u"\r\n") {
-        return IDC_RADIO_NEWLINE;
-    }
-    if (separator == u";") {
-        return IDC_RADIO_SEMICOLON;
-    }
-    if (separator == u" ") {
-        return IDC_RADIO_SPACE;
-    }
-    if (separator == u"\t") {
-        return IDC_RADIO_TAB;
-    }
-    return 0;
-}
-
 // One control and the state the options ask of it.
 struct WantedState {
     const wchar_t* option;
@@ -231,7 +193,7 @@ std::vector<WantedState> WantedStates(const CopyOptions& options) {
         {L"ConvertSpace", IDC_CHECK_CONVERTSPACE, false, options.ConvertSpace != 0},
         {L"WQuotation", ControlFor(kQuoteControls, options.WQuotation), true, true},
         {L"DirectorySepalator", ControlFor(kDirectorySeparatorControls, options.DirectorySepalator), true, true},
-        {L"FileSeparator", SeparatorControl(options.FileSeparator), true, true},
+        {L"FileSeparator", FileSeparatorControl(options.FileSeparator), true, true},
         {L"ConvertUpLower", ControlFor(kCaseControls, options.ConvertUpLower), true, true},
     };
 }
