@@ -1,5 +1,5 @@
 #pragma once
-// Writes text to the tools' standard output as UTF-8, byte for byte, whatever the console's code page.
+// Writes text to the tools' standard output or error as UTF-8, byte for byte, whatever the console's code page.
 
 #include <windows.h>
 
@@ -8,7 +8,7 @@
 
 namespace pathlift::tools {
 
-inline void Print(const std::wstring& text) {
+inline void WriteUtf8(DWORD stream, const std::wstring& text) {
     if (text.empty()) {
         return;
     }
@@ -17,7 +17,15 @@ inline void Print(const std::wstring& text) {
     std::string utf8(static_cast<std::size_t>(bytes), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), bytes, nullptr, nullptr);
     DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+    WriteFile(GetStdHandle(stream), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+}
+
+inline void Print(const std::wstring& text) {
+    WriteUtf8(STD_OUTPUT_HANDLE, text);
+}
+
+inline void PrintError(const std::wstring& text) {
+    WriteUtf8(STD_ERROR_HANDLE, text);
 }
 
 // Another program may hold the clipboard for a moment: try for half a second.

@@ -20,15 +20,6 @@ namespace {
 using namespace pathlift;
 using namespace pathlift::tools;
 
-void PrintError(const std::wstring& text) {
-    const int bytes =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), bytes, nullptr, nullptr);
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_ERROR_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
-}
-
 std::wstring FullPath(const std::wstring& path) {
     wchar_t full[MAX_PATH * 4] = {};
     const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH * 4, full, nullptr);
