@@ -176,10 +176,8 @@ bool PumpUntilGone(HWND dialog, DWORD timeoutMs) {
     for (;;) {
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (!IsWindow(dialog) || !IsDialogMessageW(dialog, &message)) {
-                TranslateMessage(&message);
-                DispatchMessageW(&message);
-            }
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
         }
         if (!IsWindow(dialog)) {
             return true;

@@ -65,8 +65,8 @@ bool ApplyOptions(HWND dialog, const CopyOptions& options, std::wstring& error);
 
 // Dispatches this thread's pending messages.
 void PumpMessages();
-// Dispatches this thread's messages, the dialog's through IsDialogMessage so its keyboard works, until the dialog
-// is gone or the time is up (INFINITE waits for ever). False when the time ran out.
+// Dispatches this thread's messages until the dialog is gone or the time is up (INFINITE waits for ever); false
+// when the time ran out. A plain loop, as Explorer's is: no IsDialogMessage, the dialog's own hook does that.
 bool PumpUntilGone(HWND dialog, DWORD timeoutMs);
 
 } // namespace pathlift::tools

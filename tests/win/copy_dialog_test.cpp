@@ -2,7 +2,6 @@
 // registry, and every way they close, with the message boxes a user would see.
 
 #include "dialog/copy_dialog.h"
-#include "dialog/placement.h"
 #include "dialog/selected_files.h"
 #include "dialog/settings_store.h"
 #include "engine/storage.h"
@@ -195,23 +194,6 @@ TEST_F(CopyDialog, CancelAndTheCloseBoxLeaveTheStoredOptionsAlone) {
         Click(again, IDCANCEL);
     }
     EXPECT_TRUE(boxes.Seen().empty());
-}
-
-TEST_F(CopyDialog, LandsCentredWithItsFixedSize) {
-    RECT desktop = {};
-    GetClientRect(GetDesktopWindow(), &desktop);
-    ASSERT_EQ(desktop.right, 1024) << "the test display is 1024 x 768";
-    ASSERT_EQ(desktop.bottom, 768);
-    HWND dialog = Open();
-    ASSERT_NE(dialog, nullptr);
-    RECT window = {};
-    GetWindowRect(dialog, &window);
-    EXPECT_EQ(window.left, 294);
-    EXPECT_EQ(window.top, 231);
-    EXPECT_EQ(window.right - window.left, 435);
-    EXPECT_EQ(window.bottom - window.top, 306);
-    EXPECT_EQ(GetFocus(), GetDlgItem(dialog, IDC_BUTTON_COPY)) << "Copy is the first tab stop and takes the focus";
-    Click(dialog, IDCANCEL);
 }
 
 TEST_F(CopyDialog, OnlyAClickOfTheKnownButtonsIsHandled) {
