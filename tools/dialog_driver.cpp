@@ -5,8 +5,6 @@
 #include "dialog/option_controls.h"
 #include "res/resource.h"
 
-#include <algorithm>
-
 namespace pathlift::tools {
 
 std::vector<SeenMessageBox> MessageBoxWatcher::Seen() {
@@ -171,27 +169,24 @@ void PumpMessages() {
     }
 }
 
-bool PumpUntilGone(HWND dialog, DWORD timeoutMs) {
+// A thread timer wakes GetMessageW so done() is asked again; WM_QUIT ends the loop as it ends a host's.
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    const UINT_PTR timer = SetTimer(nullptr, 0, 10, nullptr);
     const ULONGLONG start = GetTickCount64();
-    for (;;) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        if (!IsWindow(dialog)) {
-            return true;
-        }
-        DWORD wait = 50;
-        if (timeoutMs != INFINITE) {
-            const ULONGLONG elapsed = GetTickCount64() - start;
-            if (elapsed >= timeoutMs) {
-                return false;
-            }
-            wait = static_cast<DWORD>(std::min<ULONGLONG>(wait, timeoutMs - elapsed));
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, wait, QS_ALLINPUT);
+    bool reached = done();
+    MSG message;
+    while (!reached && (timeoutMs == INFINITE || GetTickCount64() - start < timeoutMs) &&
+           GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+        reached = done();
     }
+    KillTimer(nullptr, timer);
+    return reached;
+}
+
+bool PumpUntilGone(HWND dialog, DWORD timeoutMs) {
+    return PumpUntil([dialog] { return !IsWindow(dialog); }, timeoutMs);
 }
 
 } // namespace pathlift::tools

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string>
@@ -65,8 +66,10 @@ bool ApplyOptions(HWND dialog, const CopyOptions& options, std::wstring& error);
 
 // Dispatches this thread's pending messages.
 void PumpMessages();
-// Dispatches this thread's messages until the dialog is gone or the time is up (INFINITE waits for ever); false
-// when the time ran out. A plain loop, as Explorer's is: no IsDialogMessage, the dialog's own hook does that.
+// Runs this thread's messages until done() holds or the time is up (INFINITE waits for ever); false when the time
+// ran out. A plain GetMessageW, TranslateMessage, DispatchMessageW loop, as Explorer's is: no IsDialogMessageW,
+// the dialog's own hook does that.
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
 bool PumpUntilGone(HWND dialog, DWORD timeoutMs);
 
 } // namespace pathlift::tools

@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <functional>
 #include <thread>
 
 namespace pathlift {
@@ -24,22 +23,6 @@ using namespace pathlift::testing;
 
 const FileList kFiles = {uR"(C:\Work\my file.txt)", uR"(C:\Work\Sub Dir\Read Me.md)"};
 constexpr wchar_t kReportVariable[] = L"PATHLIFT_DIALOG_REPORT";
-
-// A host's loop as Explorer has it: GetMessageW, TranslateMessage, DispatchMessageW and nothing else, run until
-// done() holds or the time is up. A thread timer wakes it so done() is asked again.
-bool RunPlainLoop(const std::function<bool()>& done, DWORD timeoutMs = 3000) {
-    const UINT_PTR timer = SetTimer(nullptr, 0, 10, nullptr);
-    const ULONGLONG start = GetTickCount64();
-    bool reached = done();
-    MSG message;
-    while (!reached && GetTickCount64() - start < timeoutMs && GetMessageW(&message, nullptr, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-        reached = done();
-    }
-    KillTimer(nullptr, timer);
-    return reached;
-}
 
 // --- Size and place at each resolution ----------------------------------------------------------------------------
 
@@ -203,7 +186,7 @@ protected:
         ASSERT_EQ(SetClipboardText(nullptr, L"before"), kClipboardDone);
     }
     void TearDown() override {
-        RunPlainLoop([] { return false; }, 50);
+        PumpUntil([] { return false; }, 50);
         EXPECT_EQ(OpenCopyDialogCount(), 0);
         EXPECT_EQ(KeyboardHookCount(), 0) << "the hook goes with the thread's last dialog";
         DeleteSettingsKey();
@@ -212,7 +195,7 @@ protected:
     HWND Open() {
         HWND dialog = OpenCopyDialog(&kFiles);
         EXPECT_NE(dialog, nullptr);
-        RunPlainLoop([] { return false; }, 50);
+        PumpUntil([] { return false; }, 50);
         return dialog;
     }
 
@@ -221,7 +204,7 @@ protected:
     static bool Press(HWND dialog, WORD key, const std::function<bool()>& done, bool shift = false) {
         if (GetForegroundWindow() != dialog) {
             SetForegroundWindow(dialog);
-            RunPlainLoop([dialog] { return GetForegroundWindow() == dialog; }, 1000);
+            PumpUntil([dialog] { return GetForegroundWindow() == dialog; }, 1000);
         }
         std::vector<INPUT> inputs;
         const auto add = [&](WORD vk, bool up) {
@@ -240,7 +223,7 @@ protected:
             add(VK_SHIFT, true);
         }
         SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
-        return RunPlainLoop(done);
+        return PumpUntil(done, 3000);
     }
 
     MessageBoxWatcher boxes;
@@ -325,7 +308,7 @@ TEST_F(DialogKeyboard, EachThreadsHookGoesWithItsLastDialogInAnyOrder) {
             otherThread = GetCurrentThreadId();
             dialogs[2] = OpenCopyDialog(&kFiles);
             SetEvent(opened);
-            RunPlainLoop([&] { return !IsWindow(dialogs[2]); }, 20000);
+            PumpUntil([&] { return !IsWindow(dialogs[2]); }, 20000);
         });
         WaitForSingleObject(opened, 10000);
         CloseHandle(opened);
@@ -337,7 +320,7 @@ TEST_F(DialogKeyboard, EachThreadsHookGoesWithItsLastDialogInAnyOrder) {
             HWND target = GetDlgItem(dialogs[which], IDC_BUTTON_COPY);
             PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, 1);
             PostMessageW(target, WM_KEYUP, VK_ESCAPE, 0xC0000001);
-            EXPECT_TRUE(RunPlainLoop([&] { return !IsWindow(dialogs[which]); })) << "Esc closes dialog " << which;
+            EXPECT_TRUE(PumpUntil([&] { return !IsWindow(dialogs[which]); }, 3000)) << "Esc closes dialog " << which;
             open[which] = false;
             const long threadsWithADialog = (open[0] || open[1] ? 1 : 0) + (open[2] ? 1 : 0);
             EXPECT_EQ(KeyboardHookCount(), threadsWithADialog) << "after closing dialog " << which;

@@ -19,6 +19,7 @@ using tools::CheckedControls;
 using tools::Click;
 using tools::MessageBoxWatcher;
 using tools::PumpMessages;
+using tools::PumpUntil;
 using tools::SeenMessageBox;
 
 // Creates the dialog as the context-menu handler does; null when the dialog ended itself while starting.
