@@ -73,6 +73,13 @@ void Click(HWND dialog, int id) {
     SendDlgItemMessageW(dialog, id, BM_CLICK, 0, 0);
 }
 
+void PressKey(HWND dialog, WORD key) {
+    HWND focus = GetFocus();
+    HWND target = focus != nullptr && (focus == dialog || IsChild(dialog, focus)) ? focus : dialog;
+    PostMessageW(target, WM_KEYDOWN, key, 1);
+    PostMessageW(target, WM_KEYUP, key, 0xC0000001);
+}
+
 bool Checked(HWND dialog, int id) {
     return SendDlgItemMessageW(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }

@@ -53,6 +53,9 @@ private:
 };
 
 void Click(HWND dialog, int id);
+// A key pressed and released on the dialog's focused control (the dialog itself when none of its controls has the
+// focus), as the keyboard's messages arrive: posted, for this thread's loop to take off the queue.
+void PressKey(HWND dialog, WORD key);
 bool Checked(HWND dialog, int id);
 // The ids of every checked button, in template order.
 std::vector<int> CheckedControls(HWND dialog);

@@ -5,6 +5,7 @@
 #include "console.h"
 #include "dialog_driver.h"
 #include "host_text.h"
+#include "popup_menu.h"
 #include "shell_host_handles.h"
 #include "shell_selection.h"
 
@@ -115,6 +116,10 @@ private:
         if (!QueryMenu(*contextMenu.get(), menu.get())) {
             return false;
         }
+        if (settings_.showMs != 0) {
+            Report(L"menu shown");
+            ShowPopupMenu(menu.get(), {120, 90}, settings_.showMs);
+        }
         AskHelpText(*contextMenu.get());
         return InvokeAndWorkDialog(*contextMenu.get());
     }
@@ -170,8 +175,12 @@ private:
     }
 
     bool QueryMenu(IContextMenu& contextMenu, HMENU menu) {
+        static const wchar_t* const kExplorerItems[] = {L"開く(&O)",   L"印刷(&P)", L"切り取り(&T)",
+                                                        L"コピー(&C)", L"削除(&D)", L"プロパティ(&R)"};
         for (int i = 0; i < settings_.existingMenuItems; ++i) {
-            const std::wstring text = L"Explorer item " + std::to_wstring(i + 1);
+            const std::wstring text = i < static_cast<int>(std::size(kExplorerItems))
+                                          ? std::wstring(kExplorerItems[i])
+                                          : L"Explorer item " + std::to_wstring(i + 1);
             AppendMenuW(menu, MF_STRING, 0x8000 + i, text.c_str());
         }
         const HRESULT hr = contextMenu.QueryContextMenu(menu, settings_.menuIndex, settings_.firstCommandId,
@@ -271,6 +280,10 @@ private:
         result_.dialogOwner = GetWindow(dialog, GW_OWNER);
         result_.dialogVisible = IsWindowVisible(dialog) != FALSE;
         Report(std::wstring(L"dialog: ") + kCopyDialogCaption);
+        if (settings_.showMs != 0) {
+            Report(L"dialog shown");
+            PumpUntil([dialog] { return !IsWindow(dialog); }, settings_.showMs);
+        }
 
         // Whatever was on the clipboard goes, so only the dialog's own Copy can put text there.
         if (!EmptyTheClipboard()) {
@@ -302,7 +315,9 @@ private:
             break;
         }
         if (button != 0) {
-            Click(dialog, button);
+            // As at the keyboard: Enter for the default button, Copy, and Esc for Cancel. The host's loop is as
+            // plain as Explorer's, so only the dialog's own keyboard hook can make them work.
+            PressKey(dialog, button == IDCANCEL ? VK_ESCAPE : VK_RETURN);
         }
         if (!PumpUntilGone(dialog, timeout)) {
             // The dialog's code lives in the module about to be freed: it must not outlive this run.

@@ -29,13 +29,17 @@ struct ShellHostSettings {
     bool registerServer = true;
     DialogAction action = DialogAction::SetOptionsAndCopy;
     // The menu as Explorer hands it over: this many items of its own first (ids 0x8000 and up, out of the
-    // handler's range), and the place and the id range given to QueryContextMenu.
+    // handler's range; the first six named as Explorer names them), and the place and the id range given to
+    // QueryContextMenu.
     int existingMenuItems = 0;
     UINT menuIndex = 0;
     UINT firstCommandId = 1;
     UINT lastCommandId = 0x7FFF;
     // How long the dialog may take to go away after Copy or Cancel.
     DWORD closeTimeoutMs = 10000;
+    // When not 0, for pictures: the menu is shown as a popup for this long, and the dialog is left on screen this
+    // long before it is worked.
+    DWORD showMs = 0;
     // Receives one line per step as it happens (the line has no newline); may be empty.
     std::function<void(const std::wstring&)> progress;
 };

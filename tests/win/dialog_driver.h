@@ -18,6 +18,7 @@ using tools::Checked;
 using tools::CheckedControls;
 using tools::Click;
 using tools::MessageBoxWatcher;
+using tools::PressKey;
 using tools::PumpMessages;
 using tools::PumpUntil;
 using tools::SeenMessageBox;
