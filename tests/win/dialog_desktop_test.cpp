@@ -168,17 +168,6 @@ TEST(DialogScaling, EveryControlIsInsideAndTheWindowCentredAtEachResolution) {
 
 // --- The keyboard in a plain loop ---------------------------------------------------------------------------------
 
-const wchar_t* const kValueNames[] = {L"Mode",       L"ShortName",          L"NoExtension",   L"ConvertSpace",
-                                      L"WQuotation", L"DirectorySepalator", L"FileSeparator", L"ConvertUpLower"};
-
-std::vector<StoredValue> AllStored() {
-    std::vector<StoredValue> values;
-    for (const wchar_t* name : kValueNames) {
-        values.push_back(Stored(name));
-    }
-    return values;
-}
-
 class DialogKeyboard : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -268,7 +257,7 @@ TEST_F(DialogKeyboard, EnterCopiesExactlyAsTheCopyButtonDoes) {
     }
     Click(dialog, IDC_BUTTON_COPY);
     const std::wstring byButton = ClipboardText();
-    const std::vector<StoredValue> storedByButton = AllStored();
+    const std::vector<StoredValue> storedByButton = AllStoredOptions();
     EXPECT_EQ(byButton, L"MY%20FILE.TXT;READ%20ME.MD");
 
     DeleteSettingsKey();
@@ -280,7 +269,7 @@ TEST_F(DialogKeyboard, EnterCopiesExactlyAsTheCopyButtonDoes) {
     }
     EXPECT_TRUE(Press(dialog, VK_RETURN, [&] { return !IsWindow(dialog); }));
     EXPECT_EQ(ClipboardText(), byButton);
-    EXPECT_EQ(AllStored(), storedByButton);
+    EXPECT_EQ(AllStoredOptions(), storedByButton);
     EXPECT_TRUE(boxes.Seen().empty());
 }
 
@@ -290,7 +279,7 @@ TEST_F(DialogKeyboard, EscClosesWithoutSavingOrCopying) {
     Click(dialog, IDC_RADIO_UNCPATH);
     Click(dialog, IDC_CHECK_SHORTNAME);
     EXPECT_TRUE(Press(dialog, VK_ESCAPE, [&] { return !IsWindow(dialog); }));
-    EXPECT_EQ(AllStored(), std::vector<StoredValue>(8));
+    EXPECT_EQ(AllStoredOptions(), std::vector<StoredValue>(8));
     EXPECT_EQ(ClipboardText(), L"before");
     EXPECT_TRUE(boxes.Seen().empty());
 }
@@ -328,7 +317,7 @@ TEST_F(DialogKeyboard, EachThreadsHookGoesWithItsLastDialogInAnyOrder) {
         }
         other.join();
     } while (std::next_permutation(order.begin(), order.end()));
-    EXPECT_EQ(AllStored(), std::vector<StoredValue>(8)) << "Esc saves nothing";
+    EXPECT_EQ(AllStoredOptions(), std::vector<StoredValue>(8)) << "Esc saves nothing";
 }
 
 } // namespace

@@ -85,15 +85,6 @@ std::wstring ShortPath(const std::wstring& path) {
     return {shortPath, length};
 }
 
-std::vector<StoredValue> AllStoredOptions() {
-    std::vector<StoredValue> values;
-    for (const wchar_t* name : {L"Mode", L"ShortName", L"NoExtension", L"ConvertSpace", L"WQuotation",
-                                L"DirectorySepalator", L"FileSeparator", L"ConvertUpLower"}) {
-        values.push_back(Stored(name));
-    }
-    return values;
-}
-
 // The paths a data object's CFSTR_SHELLIDLIST names: each item's list joined to the parent's.
 std::vector<std::wstring> IdListPaths(IDataObject& dataObject) {
     FORMATETC format = {static_cast<CLIPFORMAT>(RegisterClipboardFormatW(CFSTR_SHELLIDLIST)), nullptr, DVASPECT_CONTENT,
