@@ -6,6 +6,7 @@ packages=(
     cmake ninja-build g++ clang-format googletest
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
     wine wine32:i386 wine64 xvfb x11-utils
+    wixl msitools zip python3
 )
 
 as_root() {
