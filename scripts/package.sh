@@ -71,7 +71,8 @@ build_msi() {
     wixl -a "$arch" -o "$msi" -D Arch="$arch" -D Version="$PATHLIFT_VERSION" -D ProductCode="$product_code" \
         -D UpgradeCode="$PATHLIFT_UPGRADE_CODE" -D ClassId="$PATHLIFT_CLASS_ID" -D NotifyDll="$notify" "$@" \
         installer/Pathlift.wxs
-    msibuild "$msi" -q "UPDATE \`Component\` SET \`Condition\` = 'ALLUSERS' WHERE \`Component\` = 'Approval64' OR \`Component\` = 'Approval32'"
+    msibuild "$msi" -q "UPDATE \`Component\` SET \`Condition\` = 'ALLUSERS'
+        WHERE \`Component\` = 'Approval64' OR \`Component\` = 'Approval32'"
     echo "$msi"
 }
 build_msi x64 "$PATHLIFT_PRODUCT_CODE_X64" "$notify64" -D Dll64="$dll64" -D Dll32="$dll32"
