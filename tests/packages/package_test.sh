@@ -73,12 +73,11 @@ on() {
 
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
-# Registry keys in one view as regedit exports them (REG_SZ data that is not exactly a terminated string would show
-# as hex(1)), one block per key, "absent" for a missing key. "ours" are the keys and the value registration writes;
-# "around" are the keys that hold them, which others use too.
+# Registry keys in one view, every value with its type and exact bytes (tests/packages/registry_dump.cpp), "absent"
+# for a missing key. "ours" are the keys and the value registration writes; "around" are the keys that hold them,
+# which others use too.
 snapshot() {
-    local prefix="$1" bits="$2" reg=reg keys
-    [ "$bits" = 32 ] && [ -d "$prefix/drive_c/windows/syswow64" ] && reg='C:\windows\syswow64\reg.exe'
+    local prefix="$1" bits="$2" keys
     local approved='HKLM\Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved'
     if [ "$3" = ours ]; then
         keys=("HKLM\\Software\\Classes\\CLSID\\$PATHLIFT_CLASS_ID" 'HKLM\Software\Classes\*\ShellEx\ContextMenuHandlers\Pathlift'
@@ -87,20 +86,13 @@ snapshot() {
     else
         keys=('HKLM\Software\Classes\*\ShellEx' 'HKLM\Software\Classes\Folder\ShellEx' "$approved")
     fi
-    local key
-    for key in "${keys[@]}"; do
-        echo "== $bits-bit view: $key"
-        rm -f "$work/export.reg"
-        if on "$prefix" "$bits" "$reg" export "$key" "$(windows_path "$work/export.reg")" /y >/dev/null 2>&1; then
-            iconv -f UTF-16 -t UTF-8 "$work/export.reg" | tr -d '\r' | grep -v '^Windows Registry Editor'
-        else
-            echo "absent"
-        fi
-    done
+    echo "== $bits-bit view"
+    on "$prefix" "$bits" "build/win$bits/tests/registry_dump.exe" "${keys[@]}" | tr -d '\r'
 }
 # The file that the class's in-process server key names in one view.
 served_by() {
-    snapshot "$1" "$2" ours | sed -n '/\\InprocServer32\]$/,/^$/s/^@="\(.*\)"$/\1/p' | sed 's/\\\\/\\/g'
+    snapshot "$1" "$2" ours | awk '/\\InprocServer32\]$/ { block = 1; next } block && /^  @ / {
+        sub(/^[^"]*"/, ""); sub(/"$/, ""); print; exit }'
 }
 # views <prefix> <ours|around>: the snapshot in every view of the case.
 views() {
@@ -167,12 +159,20 @@ check_zip() {
     on "$prefix" "$own" cmd /c "$portable\\uninstall.cmd" >/dev/null
     expect "zip: uninstall.cmd" 0 $?
     for placement in "${zip_dlls[@]}"; do
-        expect "zip: no class key left in the ${placement%%=*}-bit view" "absent" \
-            "$(snapshot "$prefix" "${placement%%=*}" ours | sed -n '2p')"
+        expect "zip: no class key left in the ${placement%%=*}-bit view" \
+            "[HKLM\\Software\\Classes\\CLSID\\$PATHLIFT_CLASS_ID] absent" \
+            "$(snapshot "$prefix" "${placement%%=*}" ours | grep -F "[HKLM\\Software\\Classes\\CLSID\\$PATHLIFT_CLASS_ID]")"
     done
 }
 
-# ---- build: this version, and a newer one from the same sources for the upgrade
+# ---- build: this version, and a newer one from the same sources for the upgrade; the programs the test runs
+for preset in win32 win64; do
+    if ! cmake --build --preset "$preset" --target shell_host registry_dump >"$work/build.log" 2>&1; then
+        cat "$work/build.log"
+        echo "package_test: the $preset shell host or registry dump did not build"
+        exit 1
+    fi
+done
 # shellcheck disable=SC1091
 source build/win64/package.env 2>/dev/null || { cmake --preset win64 >/dev/null && source build/win64/package.env; }
 version="$PATHLIFT_VERSION"
@@ -306,6 +306,7 @@ for row in "${cases[@]}"; do
         fi
     done
     expect "registry equals what regsvr32 writes, in every view" "$expected_registry" "$(views "$target" ours)"
+    expect "the approval value in every view" "${#dlls[@]}" "$(views "$target" around | grep -c "^  \"$PATHLIFT_CLASS_ID\"")"
     product_code="$PATHLIFT_PRODUCT_CODE_X64"
     [ "$kind" = x86 ] && product_code="$PATHLIFT_PRODUCT_CODE_X86"
     expect "Programs and Features: name, version, publisher" \
@@ -364,6 +365,18 @@ for row in "${cases[@]}"; do
     expect "registry of our keys and the keys around them after the removal equals the one before the install" \
         "$before" "$(views "$target" ours)$(views "$target" around)"
     expect "no product left" 0 "$(installed_products "$target" "$own")"
+
+    # Per user: Windows Installer 5 turns ALLUSERS=2 with MSIINSTALLPERUSER=1 into an empty ALLUSERS. Wine's msi
+    # ignores MSIINSTALLPERUSER and writes HKCR rows to the machine's classes even then, so the test empties
+    # ALLUSERS itself and checks what the package decides: no approval value, and a clean removal.
+    on "$target" "$own" msiexec /i "$(windows_path "$msi")" /qn ALLUSERS=
+    expect "per user: msiexec /i $kind /qn ALLUSERS=" 0 $?
+    expect "per user: no approval value in any view" 0 \
+        "$(views "$target" around | grep -c "^  \"$PATHLIFT_CLASS_ID\"")"
+    on "$target" "$own" msiexec /x "$(windows_path "$msi")" /qn
+    expect "per user: msiexec /x $kind /qn" 0 $?
+    expect "per user: registry after the removal equals the one before the install" \
+        "$before" "$(views "$target" ours)$(views "$target" around)"
     stop_prefix "$target"
 done
 
