@@ -139,10 +139,15 @@ EOF
 msi_table() { msiinfo export "$1" "$2" | tr -d '\r'; }
 msi_property() { msi_table "$1" Property | awk -F'\t' -v name="$2" '$1 == name { print $2 }'; }
 
+# The products in Programs and Features named Pathlift, and one product's name, version and publisher there.
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 installed_products() {
-    on "$1" "$2" reg export 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' \
-        "$(windows_path "$work/uninstall.reg")" /y >/dev/null 2>&1
-    iconv -f UTF-16 -t UTF-8 "$work/uninstall.reg" | grep -c '^"DisplayName"="Pathlift"'
+    on "$1" "$2" "build/win$2/tests/registry_dump.exe" "$uninstall_key" | tr -d '\r' |
+        grep -c '^  "DisplayName" type 1, .*  "Pathlift"$'
+}
+shown_product() {
+    on "$1" "$2" "build/win$2/tests/registry_dump.exe" "$uninstall_key\\$3" | tr -d '\r' |
+        sed -n 's/^  "\(DisplayName\|DisplayVersion\|Publisher\)" type 1, .*  "\(.*\)"$/\1=\2;/p' | tr -d '\n'
 }
 
 # The zip's install.cmd registers its DLLs where it was unpacked, uninstall.cmd removes the registration again.
@@ -311,10 +316,7 @@ for row in "${cases[@]}"; do
     [ "$kind" = x86 ] && product_code="$PATHLIFT_PRODUCT_CODE_X86"
     expect "Programs and Features: name, version, publisher" \
         "DisplayName=Pathlift;DisplayVersion=$version;Publisher=Pathlift developers;" \
-        "$(for name in DisplayName DisplayVersion Publisher; do
-            on "$target" "$own" reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product_code" /v "$name" |
-                tr -d '\r' | sed -n "s/^ *$name *REG_SZ *\(.*\)$/$name=\1;/p"
-        done | tr -d '\n')"
+        "$(shown_product "$target" "$own" "$product_code")"
 
     # The installed registration alone, as Explorer finds it: each DLL through the host of its own bitness.
     for placement in "${dlls[@]}"; do
