@@ -6,7 +6,8 @@ packages=(
     cmake ninja-build g++ clang-format googletest
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
     wine wine32:i386 wine64 xvfb x11-utils
-    fonts-noto-cjk imagemagick
+    fonts-noto-cjk imagemagick fonts-wine
+    wixl msitools zip python3
 )
 
 as_root() {
