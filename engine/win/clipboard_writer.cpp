@@ -2,20 +2,9 @@
 
 #include "clipboard_writer.h"
 
-#include <memory>
-#include <type_traits>
+#include "unique_handles.h"
 
 namespace pathlift {
-
-namespace {
-
-// Releases a global block unless ownership has passed to the system.
-struct GlobalFreer {
-    void operator()(HGLOBAL block) const noexcept { GlobalFree(block); }
-};
-using UniqueHglobal = std::unique_ptr<std::remove_pointer_t<HGLOBAL>, GlobalFreer>;
-
-} // namespace
 
 int SetClipboardText(HWND owner, const wchar_t* text) noexcept {
     const SIZE_T length = static_cast<SIZE_T>(lstrlenW(text));
