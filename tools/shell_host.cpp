@@ -10,6 +10,7 @@
 
 #include "console.h"
 #include "host_options.h"
+#include "host_text.h"
 #include "shell_host_flow.h"
 
 #include <string>
@@ -19,12 +20,6 @@ namespace {
 
 using namespace pathlift;
 using namespace pathlift::tools;
-
-std::wstring FullPath(const std::wstring& path) {
-    wchar_t full[MAX_PATH * 4] = {};
-    const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH * 4, full, nullptr);
-    return length == 0 || length >= MAX_PATH * 4 ? path : std::wstring(full, length);
-}
 
 bool Exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;

@@ -5,6 +5,7 @@
 #include "tools/host_options.h"
 #include "tools/shell_host_data_object.h"
 #include "tools/shell_host_flow.h"
+#include "tools/shell_selection.h"
 
 #include "tests/win/registry_support.h"
 #include "tests/win/temp_directory.h"
