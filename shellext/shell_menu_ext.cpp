@@ -183,8 +183,8 @@ STDMETHODIMP CShellMenuExt::InvokeCommand(CMINVOKECOMMANDINFO* pici) {
 HRESULT CShellMenuExt::Pathlift(HWND, LPCSTR, LPCSTR, LPCSTR, int) {
     TraceA("CShellMenuExt::Pathlift()\r\n");
     return ComBoundary([&] {
-        FileList files = CollectSelectedFiles(dataObject_).ToList();
-        // The dialog copies the list while it starts, before CreateDialogParamW returns.
+        Selection files = CollectSelectedFiles(dataObject_);
+        // The dialog takes the selection over while it starts, before CreateDialogParamW returns.
         SetLastError(0);
         HWND dialog = CreateDialogParamW(g_hInstDll, MAKEINTRESOURCEW(IDD_COPY_DIALOG), nullptr, DlgProc,
                                          reinterpret_cast<LPARAM>(&files));
