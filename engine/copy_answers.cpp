@@ -105,6 +105,9 @@ bool KeepFor(CopyBuffers& buffers, std::size_t index, Pieces pieces) noexcept {
 
 // The path as the formatter saw it after adding the long-path prefix and taking it away again.
 HeadAndTail Unprefixed(std::u16string_view path) noexcept {
+    if (path.empty() || (path[0] != u'\\' && path[0] != u'U')) {
+        return {{}, path}; // the common case, "C:\...": neither form of the prefix can be involved
+    }
     const HeadAndTail prefixed = WithLongPathPrefix(path);
     if (prefixed.head.empty()) {
         return WithoutLongPathPrefix(path);
@@ -134,16 +137,20 @@ public:
         if (options.Mode == kModeUniversal) {
             const std::size_t slash = prefixed.tail.rfind(u'\\');
             const std::u16string_view folder = prefixed.tail.substr(0, slash == prefixed.tail.npos ? 0 : slash + 1);
-            const auto [found, added] =
-                folders_.try_emplace(FolderKey{prefixed.head.size(), folder}, AnswerSpan{kNoAnswer, 0});
-            if (added &&
-                queries_.UniversalName(Join(question_, {prefixed.head, folder}).data(), universal_.data(),
-                                       universal_.capacity()) &&
-                !Keep(buffers_, {Terminated(universal_)}, found->second)) {
-                return false;
+            const FolderKey key{prefixed.head.size(), folder};
+            if (last_ == nullptr || !(key == lastKey_)) { // a selection's items mostly share one folder
+                const auto [found, added] = folders_.try_emplace(key, AnswerSpan{kNoAnswer, 0});
+                if (added &&
+                    queries_.UniversalName(Join(question_, {prefixed.head, folder}).data(), universal_.data(),
+                                           universal_.capacity()) &&
+                    !Keep(buffers_, {Terminated(universal_)}, found->second)) {
+                    return false;
+                }
+                lastKey_ = key;
+                last_ = &found->second; // the table's entries stay where they are while it grows
             }
-            if (found->second.begin != kNoAnswer) {
-                const std::u16string_view share(buffers_.answerText.data() + found->second.begin, found->second.length);
+            if (last_->begin != kNoAnswer) {
+                const std::u16string_view share(buffers_.answerText.data() + last_->begin, last_->length);
                 const std::u16string_view slashAfter = share.empty() || share.back() != u'\\' ? u"\\" : u"";
                 asked = Join(whole_, {share, slashAfter, prefixed.tail.substr(folder.size())});
                 answered = true;
@@ -176,6 +183,8 @@ private:
     CopyBuffers& buffers_;
     PathQueries& queries_;
     FolderAnswers folders_;
+    FolderKey lastKey_ = {};
+    const AnswerSpan* last_ = nullptr;
     CharBuffer question_; // the folder asked for, with its prefix
     CharBuffer universal_;
     CharBuffer whole_; // the path the short name is asked for
@@ -198,6 +207,9 @@ bool FindAnswers(CopyBuffers& buffers, PathQueries& queries) noexcept {
         Asker asker(buffers, queries);
         if (asking && !asker.Reserve()) {
             return false;
+        }
+        if (!asking && buffers.files->EveryPathHasADrive()) {
+            return true; // no path has a prefix whose removal would put a backslash in front
         }
         for (std::size_t i = 0; i < buffers.files->size(); ++i) {
             if (!(asking ? asker.Ask(i) : asker.KeepUnprefixed(i))) {

@@ -1,7 +1,7 @@
 // Reads a CF_HDROP block: a DROPFILES header, then at its pFiles offset the names, each ending with a null, the list
 // ending with an empty name; the names are UTF-16 when fWide is set, else 8-bit text in the system's code page.
-// The platform's DragQueryFileW walks the list from its start for every index; here it is walked twice in all, once
-// to size the Selection and once to fill it, so one reservation holds every name.
+// The platform's DragQueryFileW walks the list from its start for every index; here it is swept once to size the
+// Selection and copied once into it, so one reservation holds every name.
 //
 // The block comes from another process and is read as untrusted bytes, nothing at or past its end:
 // - no names unless the block holds a whole header and pFiles points at or after its end and inside the block;
@@ -14,6 +14,7 @@
 
 #include "drop_files.h"
 
+#include "null_units.h"
 #include "storage.h"
 
 #include <algorithm>
@@ -42,50 +43,51 @@ char16_t UnitAt(const unsigned char* bytes, std::size_t index) noexcept {
     return unit;
 }
 
-// The index of the first null unit at or after from, or units when there is none. Four units are tested at once:
-// a 16-bit lane is zero exactly when subtracting one borrows into its top bit while the lane's own top bit is clear.
-std::size_t FindNullUnit(const unsigned char* bytes, std::size_t from, std::size_t units) noexcept {
-    constexpr std::uint64_t kOnes = 0x0001000100010001u;
-    constexpr std::uint64_t kTops = 0x8000800080008000u;
-    std::size_t i = from;
-    for (; units - i >= 4; i += 4) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes + i * sizeof(char16_t), sizeof(word));
-        if (((word - kOnes) & ~word & kTops) != 0) {
-            break;
+// The units of the wide list's complete names, up to and including the last one's null, and how many names there
+// are, in one sweep: every null ends a name, and a null right after another (or at the start) ends the list.
+struct WideList {
+    std::size_t names = 0;
+    std::size_t units = 0;
+};
+WideList MeasureWideList(const unsigned char* names, std::size_t units) noexcept {
+    WideList list;
+    bool afterNull = true; // the start counts as just after a null: an empty first name ends the list
+    std::size_t i = 0;
+    for (; units - i >= kNullScanUnits; i += kNullScanUnits) {
+        const std::uint64_t nulls = NullPairs(names + i * sizeof(char16_t));
+        if (nulls == 0) {
+            afterNull = false;
+            continue;
         }
-    }
-    while (i < units && UnitAt(bytes, i) != u'\0') {
-        ++i;
-    }
-    return i;
-}
-
-// Calls visit(start, length) for every complete name of the wide list, in order.
-template <class Visit> void ForEachWideName(const unsigned char* names, std::size_t units, Visit&& visit) {
-    std::size_t start = 0;
-    while (start < units) {
-        const std::size_t end = FindNullUnit(names, start, units);
-        if (end == units || end == start) {
-            return; // a name that runs into the block's end, or the empty name that ends the list
+        const std::uint64_t doubled = nulls & ((nulls << 2) | (afterNull ? 3u : 0u));
+        if (doubled != 0) {
+            const std::size_t end = i + FirstNull(doubled);
+            list.names += NullCount(nulls & ((std::uint64_t{1} << (2 * FirstNull(doubled))) - 1));
+            list.units = end;
+            return list;
         }
-        visit(start, std::min(end - start, kMaxPathLength));
-        start = end + 1;
+        list.names += NullCount(nulls);
+        list.units = i + LastNull(nulls) + 1;
+        afterNull = (nulls >> (2 * (kNullScanUnits - 1))) != 0;
     }
+    for (; i < units; ++i) {
+        const bool null = UnitAt(names, i) == u'\0';
+        if (null && afterNull) {
+            return list;
+        }
+        if (null) {
+            ++list.names;
+            list.units = i + 1;
+        }
+        afterNull = null;
+    }
+    return list; // a name that runs into the block's end is not part of it
 }
 
 Selection ReadWideNames(const unsigned char* names, std::size_t bytes) {
-    const std::size_t units = bytes / sizeof(char16_t);
-    std::size_t count = 0;
-    std::size_t characters = 0;
-    ForEachWideName(names, units, [&](std::size_t, std::size_t length) {
-        ++count;
-        characters += length;
-    });
-    SelectionBuilder builder(count, characters);
-    ForEachWideName(names, units, [&](std::size_t start, std::size_t length) {
-        std::memcpy(builder.Add(length), names + start * sizeof(char16_t), length * sizeof(char16_t));
-    });
+    const WideList list = MeasureWideList(names, bytes / sizeof(char16_t));
+    SelectionBuilder builder(list.names, list.units);
+    builder.AddNames(names, list.units);
     return builder.Finish();
 }
 
@@ -132,12 +134,12 @@ Selection ReadAnsiNames(const char* names, std::size_t bytes, AnsiDecoder& ansi)
         ++count;
         characters += length;
     });
-    SelectionBuilder builder(count, characters);
+    SelectionBuilder builder(count, characters + count);
     std::size_t added = 0;
     ForEachAnsiName(names, bytes, ansi, units, [&](const char16_t* name, std::size_t length) {
         // A decoder that answers differently the second time cannot make the block overflow.
         if (added < count && length <= characters) {
-            std::memcpy(builder.Add(length), name, length * sizeof(char16_t));
+            builder.Add(name, length);
             characters -= length;
             ++added;
         }

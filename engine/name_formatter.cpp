@@ -33,6 +33,13 @@ std::u16string_view EntryBody(const CopyBuffers& buffers, std::size_t index) noe
     return Trimmed(EntrySource(buffers, index), *buffers.options);
 }
 
+char16_t* CopyOut(char16_t* out, std::u16string_view text) noexcept {
+    if (!text.empty()) {
+        std::memcpy(out, text.data(), text.size() * sizeof(char16_t));
+    }
+    return out + text.size();
+}
+
 bool CharactersUnchanged(const CopyOptions& options) noexcept {
     return options.ConvertSpace == 0 && options.DirectorySepalator != kSeparatorSlash &&
            options.DirectorySepalator != kSeparatorDoubleBackslash && options.ConvertUpLower != kCaseUpper &&
@@ -45,44 +52,73 @@ bool Quoted(std::u16string_view body, const CopyOptions& options) noexcept {
                                                   body.find(u' ') != std::u16string_view::npos);
 }
 
-std::size_t MappedLength(std::u16string_view body, const CopyOptions& options) noexcept {
-    const bool spaces = options.ConvertSpace != 0;
-    const bool backslashes = options.DirectorySepalator == kSeparatorDoubleBackslash;
-    std::size_t length = body.size();
-    if (spaces || backslashes) {
-        for (char16_t c : body) {
-            length += (spaces && c == u' ') ? 2 : (backslashes && c == u'\\') ? 1 : 0;
+// What each ASCII character becomes; every other character stays as it is.
+class CharacterMap {
+public:
+    explicit CharacterMap(const CopyOptions& options) noexcept {
+        for (char16_t c = 0; c < 128; ++c) {
+            Set(c, {&c, 1});
+            if (c >= u'a' && c <= u'z' && options.ConvertUpLower == kCaseUpper) {
+                Set(c, {std::u16string_view(u"ABCDEFGHIJKLMNOPQRSTUVWXYZ").substr(c - u'a', 1)});
+            } else if (c >= u'A' && c <= u'Z' && options.ConvertUpLower == kCaseLower) {
+                Set(c, {std::u16string_view(u"abcdefghijklmnopqrstuvwxyz").substr(c - u'A', 1)});
+            }
+        }
+        if (options.ConvertSpace != 0) {
+            Set(u' ', u"%20");
+        }
+        if (options.DirectorySepalator == kSeparatorSlash) {
+            Set(u'\\', u"/");
+        } else if (options.DirectorySepalator == kSeparatorDoubleBackslash) {
+            Set(u'\\', u"\\\\");
         }
     }
-    return length;
-}
 
-char16_t* WriteMapped(char16_t* out, std::u16string_view body, const CopyOptions& options) noexcept {
-    if (CharactersUnchanged(options)) {
-        std::memcpy(out, body.data(), body.size() * sizeof(char16_t));
-        return out + body.size();
+    std::size_t Length(std::u16string_view body) const noexcept {
+        std::size_t length = 0;
+        for (char16_t c : body) {
+            length += c < 128 ? entries_[c].length : 1;
+        }
+        return length;
     }
-    const bool spaces = options.ConvertSpace != 0;
-    for (char16_t c : body) {
-        if (c == u' ' && spaces) {
-            *out++ = u'%';
-            *out++ = u'2';
-            *out++ = u'0';
-        } else if (c == u'\\' && options.DirectorySepalator == kSeparatorSlash) {
-            *out++ = u'/';
-        } else if (c == u'\\' && options.DirectorySepalator == kSeparatorDoubleBackslash) {
-            *out++ = u'\\';
-            *out++ = u'\\';
-        } else if (c >= u'a' && c <= u'z' && options.ConvertUpLower == kCaseUpper) {
-            *out++ = static_cast<char16_t>(c - u'a' + u'A');
-        } else if (c >= u'A' && c <= u'Z' && options.ConvertUpLower == kCaseLower) {
-            *out++ = static_cast<char16_t>(c - u'A' + u'a');
-        } else {
-            *out++ = c;
+
+    // Writes the mapped body at out; end is the end of the room out lies in. While three units of room are left
+    // every entry is written whole and the pointer moved by its length, without a loop per entry.
+    char16_t* Write(char16_t* out, std::u16string_view body, const char16_t* end) const noexcept {
+        for (char16_t c : body) {
+            if (c >= 128) {
+                *out++ = c;
+            } else if (end - out >= 3) {
+                const Entry& entry = entries_[c];
+                out[0] = entry.text[0];
+                out[1] = entry.text[1];
+                out[2] = entry.text[2];
+                out += entry.length;
+            } else {
+                const Entry& entry = entries_[c];
+                for (unsigned k = 0; k < entry.length; ++k) {
+                    *out++ = entry.text[k];
+                }
+            }
+        }
+        return out;
+    }
+
+private:
+    struct Entry {
+        char16_t text[3];
+        unsigned char length;
+    };
+    void Set(char16_t c, std::u16string_view text) noexcept {
+        Entry& entry = entries_[c];
+        entry.length = static_cast<unsigned char>(text.size());
+        for (std::size_t k = 0; k < text.size(); ++k) {
+            entry.text[k] = text[k];
         }
     }
-    return out;
-}
+
+    Entry entries_[128] = {};
+};
 
 } // namespace
 
@@ -107,10 +143,15 @@ bool AllocateCopyBuffers(const Selection& files, const CopyOptions& options, Pat
     }
     const bool measured = !CharactersUnchanged(options) || options.WQuotation != kQuoteNever ||
                           options.Mode == kModeFileName || options.NoExtension != 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::u16string_view body = EntryBody(buffers, i);
-        length =
-            AddSizes(length, measured ? MappedLength(body, options) + (Quoted(body, options) ? 2 : 0) : body.size());
+    const CharacterMap map(options);
+    if (!measured && buffers.answers == nullptr && files.EveryPathHasADrive()) {
+        buffers.verbatim = true; // each path is its own entry: nothing to look at
+        length = AddSizes(length, files.TextLength());
+    } else {
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::u16string_view body = EntryBody(buffers, i);
+            length = AddSizes(length, measured ? map.Length(body) + (Quoted(body, options) ? 2 : 0) : body.size());
+        }
     }
     // The text and its terminator must be countable in bytes.
     if (length >= kNoAnswer / sizeof(char16_t) - 1) {
@@ -127,19 +168,31 @@ void FormatFileList(const CopyBuffers& buffers, char16_t* out) noexcept {
         return;
     }
     const CopyOptions& options = *buffers.options;
+    const Selection& files = *buffers.files;
     const std::u16string_view separator = options.FileSeparator;
-    for (std::size_t i = 0; i < buffers.files->size(); ++i) {
-        if (i != 0) {
-            for (char16_t c : separator) {
-                *out++ = c;
+    if (buffers.verbatim) {
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            if (i != 0) {
+                out = CopyOut(out, separator);
             }
+            out = CopyOut(out, files[i]);
+        }
+        *out = u'\0';
+        return;
+    }
+    const CharacterMap map(options);
+    const bool unchanged = CharactersUnchanged(options);
+    const char16_t* const end = out + buffers.textLength + 1;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (i != 0) {
+            out = CopyOut(out, separator);
         }
         const std::u16string_view body = EntryBody(buffers, i);
         const bool quoted = Quoted(body, options);
         if (quoted) {
             *out++ = u'"';
         }
-        out = WriteMapped(out, body, options);
+        out = unchanged ? CopyOut(out, body) : map.Write(out, body, end);
         if (quoted) {
             *out++ = u'"';
         }
@@ -153,6 +206,7 @@ void FreeCopyBuffers(CopyBuffers& buffers) noexcept {
     buffers.answerText.Release();
     buffers.answerLength = 0;
     buffers.textLength = 0;
+    buffers.verbatim = false;
     buffers.files = nullptr;
     buffers.options = nullptr;
 }

@@ -39,6 +39,7 @@ struct CopyBuffers {
     const Selection* files = nullptr;
     const CopyOptions* options = nullptr;
     std::size_t textLength = 0; // characters of the finished text, terminator excluded
+    bool verbatim = false;      // every entry is its path unchanged: the text is the paths and the separators
     // One per path once any path needs one; begin is kNoAnswer where the path itself is the start.
     AnswerSpan* answers = nullptr;
     CharBuffer answerText;

@@ -128,13 +128,13 @@ PathParts SplitPath(std::u16string_view path) noexcept {
         parts.drive = path.substr(0, 2);
         restStart = 2;
     }
-    std::size_t nameStart = restStart;
+    // From the end back to the last backslash or slash: the first full stop met is the name's last.
+    std::size_t nameStart = path.size();
     std::size_t lastDot = std::u16string_view::npos;
-    for (std::size_t i = restStart; i < path.size(); ++i) {
-        if (path[i] == u'\\' || path[i] == u'/') {
-            nameStart = i + 1;
-        } else if (path[i] == u'.') {
-            lastDot = i;
+    while (nameStart > restStart && path[nameStart - 1] != u'\\' && path[nameStart - 1] != u'/') {
+        --nameStart;
+        if (path[nameStart] == u'.' && lastDot == std::u16string_view::npos) {
+            lastDot = nameStart;
         }
     }
     parts.directory = path.substr(restStart, nameStart - restStart);

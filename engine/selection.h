@@ -1,9 +1,10 @@
 #pragma once
-// The selected paths in one immutable block: the count, the boundaries of every path, then all their characters,
-// with no terminators between them. However many items are selected, it is one reservation.
+// The selected paths in one immutable block: the start of every path, then all their characters, each path
+// followed by a null as the shell's own list has them. However many items are selected, it is one reservation.
 
 #include "file_list.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <string_view>
 
@@ -23,13 +24,16 @@ public:
 
     std::size_t size() const noexcept { return count_; }
     bool empty() const noexcept { return count_ == 0; }
+    // A path longer than kMaxPathLength comes out cut there, as the shell's own reader gives it.
     std::u16string_view operator[](std::size_t index) const noexcept {
-        return {text_ + offsets_[index], offsets_[index + 1] - offsets_[index]};
+        return {text_ + offsets_[index], std::min(offsets_[index + 1] - offsets_[index] - 1, kMaxPathLength)};
     }
     // The characters of all paths together.
-    std::size_t TextLength() const noexcept { return count_ == 0 ? 0 : offsets_[count_]; }
+    std::size_t TextLength() const noexcept { return characters_; }
     // The longest single path.
     std::size_t LongestPath() const noexcept { return longest_; }
+    // True when every path begins with a drive ("C:"), so none carries a long-path or network prefix.
+    bool EveryPathHasADrive() const noexcept { return everyPathHasADrive_; }
 
     FileList ToList() const;
 
@@ -38,30 +42,38 @@ private:
 
     void* block_ = nullptr;
     std::size_t count_ = 0;
+    std::size_t characters_ = 0;
     std::size_t longest_ = 0;
-    const std::size_t* offsets_ = nullptr; // count_ + 1 boundaries into text_
+    bool everyPathHasADrive_ = true;
+    const std::size_t* offsets_ = nullptr; // count_ + 1 starts into text_; the last one is the end
     const char16_t* text_ = nullptr;
 };
 
-// Fills a Selection whose size is known in advance: Reserve once, then Add every path in order, then Finish.
+// Fills a Selection whose size is known in advance: reserve once, then add every path in order, then Finish.
 class SelectionBuilder {
 public:
-    // Throws std::bad_alloc when the block cannot be had, or when the sizes cannot be represented.
-    SelectionBuilder(std::size_t count, std::size_t characters);
+    // Room for count paths of units UTF-16 units in all, each path's null included. Throws std::bad_alloc when
+    // the block cannot be had, or when the sizes cannot be represented.
+    SelectionBuilder(std::size_t count, std::size_t units);
     SelectionBuilder(const SelectionBuilder&) = delete;
     SelectionBuilder& operator=(const SelectionBuilder&) = delete;
 
-    // Room for the next path of exactly length characters; the caller writes them there. The lengths added must
-    // not exceed what was reserved.
-    char16_t* Add(std::size_t length) noexcept;
+    // Copies the next path, length UTF-16 units at units (any alignment), and a null after it.
+    void Add(const void* units, std::size_t length) noexcept;
+    // Copies the next paths as they lie in a list: count units (any alignment), each path ending with a null,
+    // the last unit the last path's null.
+    void AddNames(const void* units, std::size_t count) noexcept;
     Selection Finish() noexcept;
 
 private:
+    void Record(std::size_t end) noexcept;
+
     Selection selection_;
     std::size_t* offsets_ = nullptr;
     char16_t* text_ = nullptr;
     std::size_t added_ = 0;
     std::size_t reservedCount_ = 0;
+    std::size_t reservedUnits_ = 0;
 };
 
 } // namespace pathlift

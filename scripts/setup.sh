@@ -1,11 +1,13 @@
 #!/bin/bash
-# Installs every Debian package the build and the tests need. Safe to run again: it only adds what is missing.
+# Installs every Debian package the build and the tests need, and any further ones named as arguments (the
+# benchmarks name theirs). Safe to run again: it only adds what is missing.
 set -euo pipefail
 
 packages=(
     cmake ninja-build g++ clang-format googletest
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
     wine wine32:i386 wine64 xvfb x11-utils
+    "$@"
 )
 
 as_root() {

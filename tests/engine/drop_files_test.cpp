@@ -2,6 +2,7 @@
 // sanitizer stops any read at or past its end.
 
 #include "engine/drop_files.h"
+#include "engine/null_units.h"
 
 #include <gtest/gtest.h>
 
@@ -167,6 +168,23 @@ TEST(DropFilesMalformed, AnUnconvertibleNameEndsTheList) {
     const Bytes bytes = Header(kHeaderSize, false) + "C:\\a\0X\0C:\\b\0\0"sv;
     EXPECT_EQ(ReadDropFiles(bytes.data(), bytes.size(), decoder).ToList(), FileList{u"C:\\a"});
 }
+
+#if defined(__SSE2__)
+// The four-units-to-a-word scan that processors without SSE2 use finds exactly the nulls the SSE2 scan finds.
+TEST(NullScan, PortableScanFindsWhatSse2Finds) {
+    const char16_t values[] = {0, 1, 0x8000, 0xFFFF, 0x0100, 0x7FFF, 0x8001};
+    std::uint32_t seed = 12345;
+    for (int round = 0; round < 5000; ++round) {
+        char16_t units[kNullScanUnits];
+        for (char16_t& unit : units) {
+            seed = seed * 1664525u + 1013904223u;
+            unit = values[(seed >> 16) % std::size(values)];
+        }
+        const auto* bytes = reinterpret_cast<const unsigned char*>(units);
+        ASSERT_EQ(NullPairsPortable(bytes), NullPairsSse2(bytes)) << "round " << round;
+    }
+}
+#endif
 
 TEST(SelectionBlock, KeepsEveryPathInPlaceEmptyOnesToo) {
     const FileList paths = {u"C:\\a", u"", Long(kMaxPathLength), u"", u"日本"};
