@@ -29,7 +29,11 @@ using Pieces = std::initializer_list<std::u16string_view>;
 struct FolderKey {
     std::size_t prefix;
     std::u16string_view folder;
-    bool operator==(const FolderKey&) const noexcept = default;
+    bool operator==(const FolderKey& other) const noexcept {
+        return prefix == other.prefix && folder.size() == other.folder.size() &&
+               (folder.empty() ||
+                std::memcmp(folder.data(), other.folder.data(), folder.size() * sizeof(char16_t)) == 0);
+    }
 };
 struct FolderHash {
     std::size_t operator()(const FolderKey& key) const noexcept {

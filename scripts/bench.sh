@@ -53,4 +53,5 @@ for preset in win32 win64; do
     done
 done
 
-python3 scripts/bench_report.py "$results/engine.json" "$results/wine.txt" docs/PERFORMANCE.md docs/performance.png
+# Debian's own interpreter, which has its matplotlib.
+/usr/bin/python3 scripts/bench_report.py "$results/engine.json" "$results/wine.txt" docs/PERFORMANCE.md docs/performance.png
