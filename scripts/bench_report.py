@@ -113,9 +113,10 @@ if ("win32", 1000000) in wine:
         "",
     ]
 lines += [
-    "The Copy step's floor is Wine's own: filling a 116 MB global block takes about 0.05 s and `SetClipboardData`",
-    "about 0.25 s to take it. At the peak the process holds the selection once (its characters and one offset",
-    "per path) and the clipboard's block once; nothing is copied between them.",
+    "Most of the Copy step is Wine's own: filling the global block and `SetClipboardData` taking it (about 0.05 s",
+    "and 0.25 s for 116 MB when they were timed before this work, on a busier machine). At the peak the process",
+    "holds the selection once (its characters, a null and one offset per path) and the clipboard's block once;",
+    "nothing is copied between them. Runs on a busy machine vary by a factor of two or more.",
     "",
     "## Natively, the engine against memcpy",
     "",
