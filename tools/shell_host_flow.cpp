@@ -5,18 +5,17 @@
 #include "console.h"
 #include "dialog_driver.h"
 #include "generated_selection.h"
+#include "host_measure.h"
 #include "host_text.h"
 #include "shell_host_handles.h"
 #include "shell_selection.h"
 
 #include "res/resource.h"
 
-#include <psapi.h>
 #include <shlobj.h>
 #include <shobjidl.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <memory>
 
@@ -45,29 +44,6 @@ std::wstring MenuString(HMENU menu, int position) {
 }
 
 using ServerFunction = HRESULT(STDAPICALLTYPE*)();
-
-PROCESS_MEMORY_COUNTERS MemoryCounters() {
-    PROCESS_MEMORY_COUNTERS counters = {};
-    counters.cb = sizeof(counters);
-    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
-    return counters;
-}
-
-std::wstring Mebibytes(std::size_t bytes) {
-    wchar_t text[32] = {};
-    swprintf(text, 32, L"%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
-    return text;
-}
-
-// Measures one step from construction to Stop.
-class StepClock {
-public:
-    StepClock() : start_(std::chrono::steady_clock::now()) {}
-    double Seconds() const { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count(); }
-
-private:
-    std::chrono::steady_clock::time_point start_;
-};
 
 class HostRun {
 public:

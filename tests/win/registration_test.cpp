@@ -330,7 +330,7 @@ TEST_F(Registration, TheComRuntimeLoadsItAndUnloadsItOnlyWhenNothingIsAlive) {
         info.cbSize = sizeof(info);
         ASSERT_EQ(menu->InvokeCommand(&info), S_OK);
     }
-    HWND dialog = FindWindowW(L"#32770", L"パスをクリップボードにコピー");
+    HWND dialog = CopyDialogOfThisThread();
     ASSERT_NE(dialog, nullptr);
     CoFreeUnusedLibrariesEx(0, 0);
     EXPECT_TRUE(ModuleLoaded()) << "an open dialog keeps the module after every COM object is gone";

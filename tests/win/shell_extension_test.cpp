@@ -352,7 +352,7 @@ TEST(Handler, InvokeCommandRefusesVerbsAndOtherOffsets) {
     const HRESULT hr = menu->InvokeCommand(&info);
     EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
     EXPECT_EQ(Take(), (Lines{"CShellMenuExt::InvokeCommand()\r\n", "CShellMenuExt::Pathlift()\r\n"}));
-    EXPECT_EQ(FindWindowW(L"#32770", L"パスをクリップボードにコピー"), nullptr);
+    EXPECT_EQ(CopyDialogOfThisThread(), nullptr);
 }
 
 // A data object that counts its references, to watch what Initialize holds.
@@ -397,11 +397,6 @@ TEST(Handler, InitializeHoldsOneSelectionAtATime) {
     Take();
 }
 
-// Finds the copy dialog of this thread.
-HWND FindCopyDialog() {
-    return FindWindowW(L"#32770", L"パスをクリップボードにコピー");
-}
-
 TEST(Handler, TheDialogOutlivesTheHandlerAndKeepsTheModule) {
     ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
     TempDirectory dir;
@@ -423,7 +418,7 @@ TEST(Handler, TheDialogOutlivesTheHandlerAndKeepsTheModule) {
         EXPECT_EQ(menu->InvokeCommand(&info), S_OK);
         EXPECT_EQ(Take(), (Lines{"CShellMenuExt::InvokeCommand()\r\n", "CShellMenuExt::Pathlift()\r\n"}));
     }
-    HWND dialog = FindCopyDialog();
+    HWND dialog = CopyDialogOfThisThread();
     ASSERT_NE(dialog, nullptr);
     EXPECT_TRUE(IsWindowVisible(dialog));
     EXPECT_EQ(GetWindow(dialog, GW_OWNER), nullptr);
