@@ -90,21 +90,20 @@ inline ComPtr<IDataObject> ShellDataObject(const std::vector<std::wstring>& path
     return result;
 }
 
+inline BOOL CALLBACK TakeCopyDialog(HWND window, LPARAM found) {
+    wchar_t caption[32] = {};
+    GetWindowTextW(window, caption, 32);
+    if (std::wstring(caption) != L"パスをクリップボードにコピー") {
+        return TRUE;
+    }
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
 // The copy dialog of this thread, or null: other test programs of the session may have theirs open meanwhile.
 inline HWND CopyDialogOfThisThread() {
     HWND dialog = nullptr;
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND window, LPARAM found) {
-            wchar_t caption[32] = {};
-            GetWindowTextW(window, caption, 32);
-            if (std::wstring(caption) != L"パスをクリップボードにコピー") {
-                return TRUE;
-            }
-            *reinterpret_cast<HWND*>(found) = window;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&dialog));
+    EnumThreadWindows(GetCurrentThreadId(), TakeCopyDialog, reinterpret_cast<LPARAM>(&dialog));
     return dialog;
 }
 
