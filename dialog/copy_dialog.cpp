@@ -1,5 +1,5 @@
 // DlgProc: shows the saved options, and on Copy saves them, builds the text and puts it on the clipboard. Each
-// dialog finds its own selection in the selected-files table under its window handle.
+// dialog keeps the selection it was created with in the selected-files table under its window handle.
 
 #include "copy_dialog.h"
 
@@ -15,6 +15,7 @@
 #include "res/resource.h"
 
 #include <atomic>
+#include <memory>
 
 namespace pathlift {
 
@@ -71,29 +72,17 @@ void ShowOptions(HWND hDlg, const CopyOptions& options) {
     ShowChoice(hDlg, kCaseControls, options.ConvertUpLower);
 }
 
-// Reads each option back from the controls and writes it at once, all inside one open of the settings key.
-CopyOptions SaveOptionsFromControls(HWND hDlg) {
-    const auto lock = LockSettings();
-    DWORD error = 0;
-    OpenSettingsKey(kSettingsKeyName, &error); // when it fails every write does nothing, which is all right
+// The options as the controls show them: the first checked control of each group, or the group's fallback.
+CopyOptions ReadOptionsFromControls(HWND hDlg) {
     CopyOptions options;
     options.Mode = ReadChoice(hDlg, kModeControls, kModeFullPath);
-    WriteOptionValue(L"Mode", options.Mode);
     options.ShortName = IsChecked(hDlg, IDC_CHECK_SHORTNAME) ? 1 : 0;
-    WriteOptionValue(L"ShortName", options.ShortName);
     options.NoExtension = IsChecked(hDlg, IDC_CHECK_NOEXTENSION) ? 1 : 0;
-    WriteOptionValue(L"NoExtension", options.NoExtension);
     options.ConvertSpace = IsChecked(hDlg, IDC_CHECK_CONVERTSPACE) ? 1 : 0;
-    WriteOptionValue(L"ConvertSpace", options.ConvertSpace);
     options.WQuotation = ReadChoice(hDlg, kQuoteControls, kQuoteNever);
-    WriteOptionValue(L"WQuotation", options.WQuotation);
     options.DirectorySepalator = ReadChoice(hDlg, kDirectorySeparatorControls, kSeparatorBackslash);
-    WriteOptionValue(L"DirectorySepalator", options.DirectorySepalator);
     options.FileSeparator = kFileSeparators[ReadChoice(hDlg, kFileSeparatorControls, 0)];
-    WriteSeparatorValue(options.FileSeparator);
     options.ConvertUpLower = ReadChoice(hDlg, kCaseControls, kCaseUnchanged);
-    WriteOptionValue(L"ConvertUpLower", options.ConvertUpLower);
-    CloseSettingsKey(&error);
     return options;
 }
 
@@ -113,12 +102,13 @@ INT_PTR OnInitDialog(HWND hDlg, LPARAM lParam) noexcept {
         return FALSE;
     }
     try {
-        FileList files = *reinterpret_cast<const FileList*>(lParam);
-        if (files.empty()) {
+        // The creator's selection ends when CreateDialogParamW returns: the dialog takes it over instead of copying.
+        Selection& given = *reinterpret_cast<Selection*>(lParam);
+        if (given.empty()) {
             DestroyWindow(hDlg);
             return FALSE;
         }
-        if (RegisterSelectedFiles(hDlg, std::move(files)) == 0) {
+        if (RegisterSelectedFiles(hDlg, std::make_shared<const Selection>(std::move(given))) == 0) {
             MessageBoxW(nullptr, kRegisterFailedText, kErrorCaption, MB_OK);
             DestroyWindow(hDlg);
             return FALSE;
@@ -151,36 +141,33 @@ INT_PTR ReportNoMemory(HWND hDlg) {
     return TRUE;
 }
 
+// Everything the Copy needs is found and reserved before the options are saved: the queries' answers, the exact
+// length of the text and the clipboard's block. A Copy that cannot have its storage saves nothing and copies
+// nothing; one that has it writes the text once, straight into the block the clipboard takes.
 INT_PTR OnCopy(HWND hDlg) noexcept {
-    CopyBuffers buffers;
+    SharedSelection files;
+    CopyOptions options;
     try {
-        FileList files = GetSelectedFiles(hDlg);
-        if (files.empty()) {
+        files = GetSelectedFiles(hDlg);
+        if (files == nullptr || files->empty()) {
             MessageBoxW(nullptr, kGetFailedText, kErrorCaption, MB_OK);
             SendMessageW(hDlg, WM_CLOSE, 0, 0);
             return TRUE;
         }
-        if (!AllocateCopyBuffers(files, buffers)) {
-            return ReportNoMemory(hDlg);
-        }
+        options = ReadOptionsFromControls(hDlg);
     } catch (...) {
-        FreeCopyBuffers(buffers);
         return ReportNoMemory(hDlg);
     }
-
-    CopyOptions options;
-    try {
-        options = SaveOptionsFromControls(hDlg);
-    } catch (...) {
-        FreeCopyBuffers(buffers);
-        return ReportNoMemory(hDlg);
-    }
+    CopyBuffers buffers;
+    ClipboardBlock block;
     SystemPathQueries system;
-    if (!FormatFileList(buffers, options, system)) {
-        FreeCopyBuffers(buffers); // a name grew past its room and no more storage could be had
+    if (!AllocateCopyBuffers(*files, options, system, buffers) || block.Reserve(buffers.textLength) != kClipboardDone) {
+        FreeCopyBuffers(buffers);
         return ReportNoMemory(hDlg);
     }
-    SetClipboardText(hDlg, reinterpret_cast<const wchar_t*>(buffers.output.data())); // a failure shows nothing
+    SaveCopyOptions(options);
+    FormatFileList(buffers, block.Characters());
+    block.Publish(hDlg); // a failure shows nothing
     FreeCopyBuffers(buffers);
     SendMessageW(hDlg, WM_CLOSE, 0, 0); // the window is gone when this returns
     return TRUE;

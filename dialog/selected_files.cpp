@@ -1,6 +1,6 @@
 // Entries in the order of registration, oldest first; every operation takes the first entry with the window.
-// Callers hand in and receive copies, so nothing outside refers into the table. A lock serialises dialogs that
-// run on different shell threads.
+// A selection is shared, never copied: it cannot change, and a Copy that holds it keeps it alive even if its entry
+// goes meanwhile. A lock serialises dialogs that run on different shell threads.
 
 #include "selected_files.h"
 
@@ -14,7 +14,7 @@ namespace {
 
 struct SelectedFilesEntry {
     HWND window;
-    FileList files;
+    SharedSelection files;
 };
 
 std::mutex g_tableLock;
@@ -27,7 +27,7 @@ std::vector<SelectedFilesEntry>::iterator Oldest(HWND window) {
 
 } // namespace
 
-int RegisterSelectedFiles(HWND window, FileList files) {
+int RegisterSelectedFiles(HWND window, SharedSelection files) {
     if (window == nullptr) {
         return 0;
     }
@@ -37,20 +37,20 @@ int RegisterSelectedFiles(HWND window, FileList files) {
     return 1;
 }
 
-FileList GetSelectedFiles(HWND window) {
+SharedSelection GetSelectedFiles(HWND window) {
     if (window == nullptr) {
         return {};
     }
     const std::lock_guard<std::mutex> lock(g_tableLock);
     const auto found = Oldest(window);
-    return found == g_table.end() ? FileList() : found->files;
+    return found == g_table.end() ? nullptr : found->files;
 }
 
 int UnregisterSelectedFiles(HWND window) {
     if (window == nullptr) {
         return 0;
     }
-    FileList released; // freed after the lock is let go
+    SharedSelection released; // freed after the lock is let go
     {
         const std::lock_guard<std::mutex> lock(g_tableLock);
         const auto found = Oldest(window);

@@ -1,18 +1,22 @@
 #pragma once
-// The process-wide table from each open copy dialog's window to its own copy of the selected paths.
+// The process-wide table from each open copy dialog's window to its own selection.
 
-#include "engine/file_list.h"
+#include "engine/selection.h"
 
 #include <windows.h>
 
 #include <cstddef>
+#include <memory>
 
 namespace pathlift {
 
-// 1: the list was copied into a new entry at the end; 0: null window. std::bad_alloc leaves the table unchanged.
-int RegisterSelectedFiles(HWND window, FileList files);
-// A copy of the oldest entry's list for this window; an empty list when there is none.
-FileList GetSelectedFiles(HWND window);
+// A selection is never changed once made, so the table and a Copy can share one without copying it.
+using SharedSelection = std::shared_ptr<const Selection>;
+
+// 1: a new entry at the end holds the selection; 0: null window. std::bad_alloc leaves the table unchanged.
+int RegisterSelectedFiles(HWND window, SharedSelection files);
+// The oldest entry's selection for this window; null when there is none.
+SharedSelection GetSelectedFiles(HWND window);
 // 1: the oldest entry for this window was removed; 0: null window or no entry.
 int UnregisterSelectedFiles(HWND window);
 

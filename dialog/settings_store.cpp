@@ -9,6 +9,23 @@ namespace pathlift {
 
 namespace {
 
+// The eight values, in the order they are read and written. Each number is a DWORD; the one without a number
+// field is FileSeparator, the text.
+struct StoredOption {
+    const wchar_t* name;
+    std::uint32_t CopyOptions::*number;
+};
+constexpr StoredOption kStoredOptions[] = {
+    {L"Mode", &CopyOptions::Mode},
+    {L"ShortName", &CopyOptions::ShortName},
+    {L"NoExtension", &CopyOptions::NoExtension},
+    {L"ConvertSpace", &CopyOptions::ConvertSpace},
+    {L"WQuotation", &CopyOptions::WQuotation},
+    {L"DirectorySepalator", &CopyOptions::DirectorySepalator},
+    {L"FileSeparator", nullptr},
+    {L"ConvertUpLower", &CopyOptions::ConvertUpLower},
+};
+
 std::recursive_mutex g_settingsLock;
 HKEY g_softwareKey = nullptr;
 HKEY g_productKey = nullptr;
@@ -29,6 +46,19 @@ bool ReadDword(const wchar_t* name, std::uint32_t& field) {
     }
     field = value;
     return true;
+}
+
+void ReadSeparator(const wchar_t* name, std::u16string& separator) {
+    DWORD error = 0;
+    char16_t text[4] = {}; // 8 bytes; a text without its own terminator is cut at the buffer's end
+    DWORD size = sizeof(text);
+    if (ReadSetting(name, nullptr, text, &size, &error) == kSettingsDone) {
+        std::size_t length = 0;
+        while (length < 4 && text[length] != u'\0') {
+            ++length;
+        }
+        separator = std::u16string(text, length);
+    }
 }
 
 } // namespace
@@ -99,36 +129,36 @@ CopyOptions LoadCopyOptions() {
     if (OpenSettingsKey(kSettingsKeyName, &error) != kSettingsDone) {
         return options;
     }
-    ReadDword(L"Mode", options.Mode);
-    ReadDword(L"ShortName", options.ShortName);
-    ReadDword(L"NoExtension", options.NoExtension);
-    ReadDword(L"ConvertSpace", options.ConvertSpace);
-    ReadDword(L"WQuotation", options.WQuotation);
-    ReadDword(L"DirectorySepalator", options.DirectorySepalator);
-    char16_t separator[4] = {}; // 8 bytes; a text without its own terminator is cut at the buffer's end
-    DWORD size = sizeof(separator);
-    if (ReadSetting(L"FileSeparator", nullptr, separator, &size, &error) == kSettingsDone) {
-        std::size_t length = 0;
-        while (length < 4 && separator[length] != u'\0') {
-            ++length;
+    for (const StoredOption& option : kStoredOptions) {
+        if (option.number == nullptr) {
+            ReadSeparator(option.name, options.FileSeparator);
+        } else {
+            ReadDword(option.name, options.*option.number);
         }
-        options.FileSeparator = std::u16string(separator, length);
     }
-    ReadDword(L"ConvertUpLower", options.ConvertUpLower);
     CloseSettingsKey(&error);
     Normalise(options);
     return options;
 }
 
-void WriteOptionValue(const wchar_t* valueName, std::uint32_t value) {
-    DWORD error = 0;
-    WriteSetting(valueName, REG_DWORD, &value, sizeof(value), &error);
-}
-
-void WriteSeparatorValue(const std::u16string& separator) {
-    DWORD error = 0;
-    WriteSetting(L"FileSeparator", REG_MULTI_SZ, separator.c_str(),
-                 static_cast<DWORD>((separator.size() + 1) * sizeof(char16_t)), &error);
+void SaveCopyOptions(const CopyOptions& options) noexcept {
+    try {
+        const auto lock = LockSettings();
+        DWORD error = 0;
+        OpenSettingsKey(kSettingsKeyName, &error); // when it fails every write does nothing, which is all right
+        for (const StoredOption& option : kStoredOptions) {
+            if (option.number == nullptr) {
+                WriteSetting(option.name, REG_MULTI_SZ, options.FileSeparator.c_str(),
+                             static_cast<DWORD>((options.FileSeparator.size() + 1) * sizeof(char16_t)), &error);
+            } else {
+                const std::uint32_t number = options.*option.number;
+                WriteSetting(option.name, REG_DWORD, &number, sizeof(number), &error);
+            }
+        }
+        CloseSettingsKey(&error);
+    } catch (...) {
+        // the settings lock could not be taken: nothing is saved, and the Copy goes on
+    }
 }
 
 } // namespace pathlift

@@ -27,10 +27,10 @@ std::unique_lock<std::recursive_mutex> LockSettings();
 // When the key cannot be opened every option is its default.
 CopyOptions LoadCopyOptions();
 
-// Writes one option as soon as it is known: the DWORD values as REG_DWORD of 4 bytes, FileSeparator as
-// REG_MULTI_SZ with one terminating null. Results are ignored: a save never stops a Copy.
-void WriteOptionValue(const wchar_t* valueName, std::uint32_t value);
-void WriteSeparatorValue(const std::u16string& separator);
+// Opens the key, writes the eight values in the order they are read and closes it: the DWORD values as REG_DWORD
+// of 4 bytes, FileSeparator as REG_MULTI_SZ with one terminating null. Results are ignored: a save never stops a
+// Copy. Reserves nothing.
+void SaveCopyOptions(const CopyOptions& options) noexcept;
 
 inline constexpr wchar_t kSettingsKeyName[] = L"Pathlift";
 

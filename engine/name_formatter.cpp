@@ -1,62 +1,127 @@
-// The Copy command's storage and the formatting of each path into an entry and of the entries into one text.
+// The Copy's two passes over the selection: the first finds the exact length of the text (after asking the
+// queries, whose answers it keeps), the second writes each entry straight to where the text will stay. Each entry
+// is its path's start text, cut to the name or without its extension, then every character mapped on its own:
+// "%20" for a space, "/" or "\\" for a backslash, ASCII letters to one case.
 
 #include "name_formatter.h"
 
+#include "copy_answers.h"
 #include "path_text.h"
 
-#include <algorithm>
 #include <cstring>
-#include <limits>
 
 namespace pathlift {
 
 namespace {
 
-constexpr std::size_t kNoRoom = std::numeric_limits<std::size_t>::max();
-
-// The platform queries read and write through buffers of 32768 characters (65536 bytes).
-constexpr std::size_t kQueryBufferLength = 32767;
-// "\\?\UNC" in place of the first backslash of a network path adds six characters.
-constexpr std::size_t kPrefixGrowth = 6;
-
 std::size_t AddSizes(std::size_t a, std::size_t b) noexcept {
-    return a > kNoRoom - b ? kNoRoom : a + b;
+    return a > kNoAnswer - b ? kNoAnswer : a + b;
 }
 
-// The most room a path can take in the text when no query changes it: a space may become "%20", a backslash two
-// backslashes, and the entry may be quoted and preceded by a two-character separator.
-std::size_t OutputRoomFor(std::u16string_view path) noexcept {
-    std::size_t room = AddSizes(path.size(), 4);
-    for (char16_t c : path) {
-        room = AddSizes(room, c == u' ' ? 2 : c == u'\\' ? 1 : 0);
+std::u16string_view Trimmed(std::u16string_view source, const CopyOptions& options) noexcept {
+    if (options.Mode != kModeFileName && options.NoExtension == 0) {
+        return source;
     }
-    return room;
+    const PathParts parts = SplitPath(source);
+    const std::size_t begin = options.Mode == kModeFileName ? parts.drive.size() + parts.directory.size() : 0;
+    const std::size_t end = source.size() - (options.NoExtension != 0 ? parts.extension.size() : 0);
+    return source.substr(begin, end - begin);
 }
 
-bool AppendOutput(CopyBuffers& buffers, std::u16string_view piece) noexcept {
-    const std::size_t needed = AddSizes(AddSizes(buffers.outputLength, piece.size()), 1);
-    if (needed == kNoRoom) {
-        return false;
+// The entry of one path before quoting: its start text cut as the options say.
+std::u16string_view EntryBody(const CopyBuffers& buffers, std::size_t index) noexcept {
+    return Trimmed(EntrySource(buffers, index), *buffers.options);
+}
+
+char16_t* CopyOut(char16_t* out, std::u16string_view text) noexcept {
+    if (!text.empty()) {
+        std::memcpy(out, text.data(), text.size() * sizeof(char16_t));
     }
-    if (needed > buffers.output.capacity()) {
-        // Only a universal or short name longer than its path gets here; grow by half again, or just enough.
-        CharBuffer larger;
-        const std::size_t generous = AddSizes(buffers.output.capacity(), buffers.output.capacity() / 2);
-        if (!larger.Reserve(std::max(needed, generous)) && !larger.Reserve(needed)) {
-            return false;
+    return out + text.size();
+}
+
+bool CharactersUnchanged(const CopyOptions& options) noexcept {
+    return options.ConvertSpace == 0 && options.DirectorySepalator != kSeparatorSlash &&
+           options.DirectorySepalator != kSeparatorDoubleBackslash && options.ConvertUpLower != kCaseUpper &&
+           options.ConvertUpLower != kCaseLower;
+}
+
+// Decided on the finished entry, so an escaped space no longer counts.
+bool Quoted(std::u16string_view body, const CopyOptions& options) noexcept {
+    return options.WQuotation == kQuoteAlways || (options.WQuotation == kQuoteIfSpace && options.ConvertSpace == 0 &&
+                                                  body.find(u' ') != std::u16string_view::npos);
+}
+
+// What each ASCII character becomes; every other character stays as it is.
+class CharacterMap {
+public:
+    explicit CharacterMap(const CopyOptions& options) noexcept {
+        for (char16_t c = 0; c < 128; ++c) {
+            Set(c, {&c, 1});
+            if (c >= u'a' && c <= u'z' && options.ConvertUpLower == kCaseUpper) {
+                Set(c, {std::u16string_view(u"ABCDEFGHIJKLMNOPQRSTUVWXYZ").substr(c - u'a', 1)});
+            } else if (c >= u'A' && c <= u'Z' && options.ConvertUpLower == kCaseLower) {
+                Set(c, {std::u16string_view(u"abcdefghijklmnopqrstuvwxyz").substr(c - u'A', 1)});
+            }
         }
-        std::memcpy(larger.data(), buffers.output.data(), buffers.outputLength * sizeof(char16_t));
-        buffers.output = std::move(larger);
+        if (options.ConvertSpace != 0) {
+            Set(u' ', u"%20");
+        }
+        if (options.DirectorySepalator == kSeparatorSlash) {
+            Set(u'\\', u"/");
+        } else if (options.DirectorySepalator == kSeparatorDoubleBackslash) {
+            Set(u'\\', u"\\\\");
+        }
     }
-    std::memcpy(buffers.output.data() + buffers.outputLength, piece.data(), piece.size() * sizeof(char16_t));
-    buffers.outputLength += piece.size();
-    buffers.output.data()[buffers.outputLength] = u'\0';
-    return true;
-}
 
-std::u16string_view TextOf(const CharBuffer& buffer) noexcept {
-    return {buffer.data(), BoundedLength(buffer.data(), buffer.capacity())};
-}
+    // Counted without the table, in a loop simple enough for the compiler to do several characters at once.
+    std::size_t Length(std::u16string_view body) const noexcept {
+        std::size_t spaces = 0;
+        std::size_t backslashes = 0;
+        for (char16_t c : body) {
+            spaces += c == u' ' ? 1 : 0;
+            backslashes += c == u'\\' ? 1 : 0;
+        }
+        return body.size() + spaces * (entries_[u' '].length - 1u) + backslashes * (entries_[u'\\'].length - 1u);
+    }
+
+    // Writes the mapped body at out; end is the end of the room out lies in. While three units of room are left
+    // every entry is written whole and the pointer moved by its length, without a loop per entry.
+    char16_t* Write(char16_t* out, std::u16string_view body, const char16_t* end) const noexcept {
+        for (char16_t c : body) {
+            if (c >= 128) {
+                *out++ = c;
+            } else if (end - out >= 3) {
+                const Entry& entry = entries_[c];
+                out[0] = entry.text[0];
+                out[1] = entry.text[1];
+                out[2] = entry.text[2];
+                out += entry.length;
+            } else {
+                const Entry& entry = entries_[c];
+                for (unsigned k = 0; k < entry.length; ++k) {
+                    *out++ = entry.text[k];
+                }
+            }
+        }
+        return out;
+    }
+
+private:
+    struct Entry {
+        char16_t text[3];
+        unsigned char length;
+    };
+    void Set(char16_t c, std::u16string_view text) noexcept {
+        Entry& entry = entries_[c];
+        entry.length = static_cast<unsigned char>(text.size());
+        for (std::size_t k = 0; k < text.size(); ++k) {
+            entry.text[k] = text[k];
+        }
+    }
+
+    Entry entries_[128] = {};
+};
 
 } // namespace
 
@@ -64,140 +129,89 @@ CopyBuffers::~CopyBuffers() {
     FreeCopyBuffers(*this);
 }
 
-bool AllocateCopyBuffers(const FileList& files, CopyBuffers& buffers) noexcept {
+bool AllocateCopyBuffers(const Selection& files, const CopyOptions& options, PathQueries& queries,
+                         CopyBuffers& buffers) noexcept {
     FreeCopyBuffers(buffers);
-    const std::size_t n = files.size();
-    if (n > kNoRoom / sizeof(CharBuffer)) {
+    buffers.files = &files;
+    buffers.options = &options;
+    if (!FindAnswers(buffers, queries)) {
+        FreeCopyBuffers(buffers);
         return false;
     }
-    void* array = TryAllocateBytes(n * sizeof(CharBuffer));
-    if (array == nullptr) {
-        return false;
+    const std::size_t count = files.size();
+    const std::size_t separator = options.FileSeparator.size();
+    std::size_t length = 0;
+    if (count > 1) {
+        length = separator != 0 && count - 1 > kNoAnswer / separator ? kNoAnswer : (count - 1) * separator;
     }
-    buffers.entries = static_cast<CharBuffer*>(array);
-    for (std::size_t i = 0; i < n; ++i) {
-        new (&buffers.entries[i]) CharBuffer();
-    }
-    buffers.count = n;
-
-    std::size_t outputRoom = 1;
-    std::size_t longest = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::u16string& path = files[i];
-        if (!buffers.entries[i].Reserve(AddSizes(path.size(), 1))) {
-            FreeCopyBuffers(buffers);
-            return false;
+    const bool measured = !CharactersUnchanged(options) || options.WQuotation != kQuoteNever ||
+                          options.Mode == kModeFileName || options.NoExtension != 0;
+    const CharacterMap map(options);
+    if (!measured && buffers.answers == nullptr && files.EveryPathHasADrive()) {
+        buffers.verbatim = true; // each path is its own entry: nothing to look at
+        length = AddSizes(length, files.TextLength());
+    } else {
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::u16string_view body = EntryBody(buffers, i);
+            length = AddSizes(length, measured ? map.Length(body) + (Quoted(body, options) ? 2 : 0) : body.size());
         }
-        CopyText(buffers.entries[i].data(), buffers.entries[i].capacity(), path);
-        outputRoom = AddSizes(outputRoom, OutputRoomFor(path));
-        longest = std::max(longest, path.size());
     }
-    if (!buffers.output.Reserve(outputRoom)) {
+    // The text and its terminator must be countable in bytes.
+    if (length >= kNoAnswer / sizeof(char16_t) - 1) {
         FreeCopyBuffers(buffers);
         return false;
     }
-    buffers.outputLength = 0;
-
-    // An entry never holds more than the prefixed path or a query's answer; escaping can at most triple that.
-    const std::size_t entryLength = std::max(AddSizes(longest, kPrefixGrowth), kQueryBufferLength);
-    const std::size_t entryRoom = entryLength > kNoRoom / 3 - 1 ? kNoRoom : entryLength * 3 + 1;
-    if (!buffers.work.Reserve(entryLength + 1) || !buffers.entry.Reserve(entryRoom) ||
-        !buffers.scratch.Reserve(entryRoom)) {
-        FreeCopyBuffers(buffers);
-        return false;
-    }
+    buffers.textLength = length;
     return true;
+}
+
+void FormatFileList(const CopyBuffers& buffers, char16_t* out) noexcept {
+    if (buffers.files == nullptr) {
+        *out = u'\0';
+        return;
+    }
+    const CopyOptions& options = *buffers.options;
+    const Selection& files = *buffers.files;
+    const std::u16string_view separator = options.FileSeparator;
+    if (buffers.verbatim) {
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            if (i != 0) {
+                out = CopyOut(out, separator);
+            }
+            out = CopyOut(out, files[i]);
+        }
+        *out = u'\0';
+        return;
+    }
+    const CharacterMap map(options);
+    const bool unchanged = CharactersUnchanged(options);
+    const char16_t* const end = out + buffers.textLength + 1;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (i != 0) {
+            out = CopyOut(out, separator);
+        }
+        const std::u16string_view body = EntryBody(buffers, i);
+        const bool quoted = Quoted(body, options);
+        if (quoted) {
+            *out++ = u'"';
+        }
+        out = unchanged ? CopyOut(out, body) : map.Write(out, body, end);
+        if (quoted) {
+            *out++ = u'"';
+        }
+    }
+    *out = u'\0';
 }
 
 void FreeCopyBuffers(CopyBuffers& buffers) noexcept {
-    buffers.output.Release();
-    buffers.outputLength = 0;
-    for (std::size_t i = 0; i < buffers.count; ++i) {
-        buffers.entries[i].~CharBuffer();
-    }
-    ReleaseBytes(buffers.entries);
-    buffers.entries = nullptr;
-    buffers.count = 0;
-    buffers.work.Release();
-    buffers.entry.Release();
-    buffers.scratch.Release();
-}
-
-std::u16string_view FormatEntry(const char16_t* path, const CopyOptions& options, PathQueries& queries,
-                                CopyBuffers& buffers) noexcept {
-    char16_t* const e = buffers.entry.data();
-    const std::size_t ec = buffers.entry.capacity();
-    char16_t* const w = buffers.work.data();
-    const std::size_t wc = buffers.work.capacity();
-    char16_t* const s = buffers.scratch.data();
-    const std::size_t sc = buffers.scratch.capacity();
-
-    CopyText(e, ec, {path, BoundedLength(path, ec)});
-    AddLongPathPrefix(e, ec);
-    CopyText(w, wc, TextOf(buffers.entry));
-
-    if (options.Mode == kModeUniversal) {
-        if (queries.UniversalName(e, w, wc)) {
-            w[wc - 1] = u'\0';
-        } else {
-            CopyText(w, wc, TextOf(buffers.entry)); // no network name: go on with the path itself
-        }
-    }
-
-    // Without a short form the entry keeps the long one, in Mode 3 the universal name the user asked for.
-    if (options.ShortName != 0 && queries.ShortPath(w, s, sc)) {
-        s[sc - 1] = u'\0';
-        CopyText(e, ec, TextOf(buffers.scratch));
-    } else {
-        CopyText(e, ec, TextOf(buffers.work));
-    }
-
-    RemoveLongPathPrefix(e, ec);
-
-    const std::u16string_view whole = TextOf(buffers.entry);
-    const PathParts parts = SplitPath(whole);
-    const std::size_t begin = options.Mode == kModeFileName ? parts.drive.size() + parts.directory.size() : 0;
-    const std::size_t end = whole.size() - (options.NoExtension != 0 ? parts.extension.size() : 0);
-    std::memmove(e, e + begin, (end - begin) * sizeof(char16_t));
-    e[end - begin] = u'\0';
-
-    if (options.ConvertSpace != 0) {
-        ReplaceAll(e, ec, u" ", u"%20", s);
-    }
-    if (options.DirectorySepalator == kSeparatorSlash) {
-        ReplaceAll(e, ec, u"\\", u"/", s);
-    } else if (options.DirectorySepalator == kSeparatorDoubleBackslash) {
-        ReplaceAll(e, ec, u"\\", u"\\\\", s);
-    }
-    if (options.ConvertUpLower == kCaseUpper) {
-        ToUpperInPlace(e);
-    } else if (options.ConvertUpLower == kCaseLower) {
-        ToLowerInPlace(e);
-    }
-    return TextOf(buffers.entry);
-}
-
-bool FormatFileList(CopyBuffers& buffers, const CopyOptions& options, PathQueries& queries) noexcept {
-    buffers.outputLength = 0;
-    if (!buffers.output || !buffers.entry || !buffers.work || !buffers.scratch) {
-        return false;
-    }
-    buffers.output.data()[0] = u'\0';
-    for (std::size_t i = 0; i < buffers.count; ++i) {
-        const std::u16string_view entry = FormatEntry(buffers.entries[i].data(), options, queries, buffers);
-        // Decided on the finished entry, so an escaped space no longer counts.
-        const bool quoted = options.WQuotation == kQuoteAlways ||
-                            (options.WQuotation == kQuoteIfSpace && entry.find(u' ') != std::u16string_view::npos);
-        const bool appended = (i == 0 || AppendOutput(buffers, options.FileSeparator)) &&
-                              (!quoted || AppendOutput(buffers, u"\"")) && AppendOutput(buffers, entry) &&
-                              (!quoted || AppendOutput(buffers, u"\""));
-        if (!appended) {
-            buffers.outputLength = 0;
-            buffers.output.data()[0] = u'\0';
-            return false;
-        }
-    }
-    return true;
+    ReleaseBytes(buffers.answers);
+    buffers.answers = nullptr;
+    buffers.answerText.Release();
+    buffers.answerLength = 0;
+    buffers.textLength = 0;
+    buffers.verbatim = false;
+    buffers.files = nullptr;
+    buffers.options = nullptr;
 }
 
 } // namespace pathlift

@@ -1,12 +1,12 @@
 #pragma once
-// Turns a selection and the copy options into the one text that goes on the clipboard.
+// Turns a selection and the copy options into the one text that goes on the clipboard: first everything the text
+// needs is found and reserved, then the text is written straight into its final place.
 
 #include "copy_options.h"
-#include "file_list.h"
+#include "selection.h"
 #include "storage.h"
 
 #include <cstddef>
-#include <string_view>
 
 namespace pathlift {
 
@@ -23,40 +23,38 @@ protected:
     ~PathQueries() = default;
 };
 
-// The storage of one Copy, all of it reserved before any formatting.
+// Where a path's entry starts from when a query answered for it: a stretch of CopyBuffers::answerText.
+struct AnswerSpan {
+    std::size_t begin;
+    std::size_t length;
+};
+
+// What one Copy keeps between finding the room and writing the text.
 struct CopyBuffers {
     CopyBuffers() noexcept = default;
     ~CopyBuffers();
     CopyBuffers(const CopyBuffers&) = delete;
     CopyBuffers& operator=(const CopyBuffers&) = delete;
 
-    CharBuffer* entries = nullptr; // one copy of each path, in selection order
-    std::size_t count = 0;
-    CharBuffer output; // the finished text
-    std::size_t outputLength = 0;
-    // Working storage of this formatting alone, so formattings on different threads never share any.
-    CharBuffer work;    // carries the path to the short-name query; receives the universal name
-    CharBuffer entry;   // the entry being formatted
-    CharBuffer scratch; // the short-name answer and the result of each replacement
-
-    std::u16string_view Text() const noexcept { return {output.data(), outputLength}; }
+    const Selection* files = nullptr;
+    const CopyOptions* options = nullptr;
+    std::size_t textLength = 0; // characters of the finished text, terminator excluded
+    bool verbatim = false;      // every entry is its path unchanged: the text is the paths and the separators
+    // One per path once any path needs one; begin is kNoAnswer where the path itself is the start.
+    AnswerSpan* answers = nullptr;
+    CharBuffer answerText;
+    std::size_t answerLength = 0;
 };
 
-// Reserves, in this order, the array of entry buffers, each entry buffer (copying its path at once), the output
-// buffer and the working storage. Sizes come from the paths themselves, so a long path is never cut and a large
-// selection of short paths needs little. On failure everything reserved so far is released and false is returned.
-bool AllocateCopyBuffers(const FileList& files, CopyBuffers& buffers) noexcept;
+// Asks the queries the options call for (the universal name once per folder, the short name per path), keeps
+// their answers and finds the exact length of the text. Both files and options must outlive the buffers. False,
+// with everything released, when storage cannot be had.
+bool AllocateCopyBuffers(const Selection& files, const CopyOptions& options, PathQueries& queries,
+                         CopyBuffers& buffers) noexcept;
 
-// Releases the output, then each entry buffer in order, then the array, then the working storage.
+// Writes the text, buffers.textLength characters and a terminator, to out. Reserves nothing.
+void FormatFileList(const CopyBuffers& buffers, char16_t* out) noexcept;
+
 void FreeCopyBuffers(CopyBuffers& buffers) noexcept;
-
-// Rewrites the path into one entry in buffers.entry and gives the entry.
-std::u16string_view FormatEntry(const char16_t* path, const CopyOptions& options, PathQueries& queries,
-                                CopyBuffers& buffers) noexcept;
-
-// Formats every entry and joins them, with the separator between entries and quotes where asked. False only when
-// an entry grew past its reserved room (a universal or short name longer than the path) and no more storage could be
-// had; the output is then empty.
-bool FormatFileList(CopyBuffers& buffers, const CopyOptions& options, PathQueries& queries) noexcept;
 
 } // namespace pathlift

@@ -12,15 +12,6 @@ namespace {
 constexpr std::u16string_view kLongPathPrefix = u"\\\\?\\";
 constexpr std::u16string_view kUncPrefix = u"\\\\?\\UNC";
 
-bool StartsWith(const char16_t* text, std::u16string_view prefix) noexcept {
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (text[i] != prefix[i]) {
-            return false; // also stops at the terminator, which matches no prefix character
-        }
-    }
-    return true;
-}
-
 // Puts head in front of text[skip...], in place; the result is cut to capacity - 1 characters.
 void ReplaceHead(char16_t* text, std::size_t capacity, std::size_t skip, std::u16string_view head) noexcept {
     const std::size_t length = BoundedLength(text, capacity);
@@ -29,7 +20,9 @@ void ReplaceHead(char16_t* text, std::size_t capacity, std::size_t skip, std::u1
     const std::size_t headKept = std::min(head.size(), room);
     const std::size_t tailKept = std::min(tail, room - headKept);
     std::memmove(text + headKept, text + (length - tail), tailKept * sizeof(char16_t));
-    std::memcpy(text, head.data(), headKept * sizeof(char16_t));
+    if (headKept != 0) {
+        std::memcpy(text, head.data(), headKept * sizeof(char16_t));
+    }
     text[headKept + tailKept] = u'\0';
 }
 
@@ -84,26 +77,48 @@ std::size_t ReplaceAll(char16_t* text, std::size_t capacity, std::u16string_view
     return count;
 }
 
+HeadAndTail WithLongPathPrefix(std::u16string_view path) noexcept {
+    if (path.substr(0, kLongPathPrefix.size()) == kLongPathPrefix) {
+        return {{}, path};
+    }
+    if (path.size() >= 2 && path[0] == u'\\' && path[1] == u'\\' && (path.size() < 3 || path[2] != u'?')) {
+        return {kUncPrefix, path.substr(1)}; // keeps the second backslash: "\\?\UNC" + "\srv\share"
+    }
+    return {kLongPathPrefix, path};
+}
+
+HeadAndTail WithoutLongPathPrefix(std::u16string_view text) noexcept {
+    if (text.substr(0, kLongPathPrefix.size()) != kLongPathPrefix) {
+        return {{}, text};
+    }
+    if (text.substr(kLongPathPrefix.size(), 4) == u"UNC\\") {
+        return {u"\\", text.substr(kUncPrefix.size())}; // "\" + "\srv\share"
+    }
+    return {{}, text.substr(kLongPathPrefix.size())};
+}
+
 void AddLongPathPrefix(char16_t* text, std::size_t capacity) noexcept {
-    if (text == nullptr || capacity == 0 || StartsWith(text, kLongPathPrefix)) {
+    if (text == nullptr || capacity == 0) {
         return;
     }
-    if (text[0] == u'\\' && text[1] == u'\\' && text[2] != u'?') {
-        ReplaceHead(text, capacity, 1, kUncPrefix); // keeps the second backslash: "\\?\UNC" + "\srv\share"
-    } else {
-        ReplaceHead(text, capacity, 0, kLongPathPrefix);
+    const std::u16string_view whole(text, BoundedLength(text, capacity));
+    const HeadAndTail form = WithLongPathPrefix(whole);
+    if (form.head.empty()) {
+        return; // already prefixed
     }
+    ReplaceHead(text, capacity, whole.size() - form.tail.size(), form.head);
 }
 
 void RemoveLongPathPrefix(char16_t* text, std::size_t capacity) noexcept {
-    if (text == nullptr || capacity == 0 || !StartsWith(text, kLongPathPrefix)) {
+    if (text == nullptr || capacity == 0) {
         return;
     }
-    if (StartsWith(text + kLongPathPrefix.size(), u"UNC\\")) {
-        ReplaceHead(text, capacity, kUncPrefix.size(), u"\\"); // "\" + "\srv\share"
-    } else {
-        ReplaceHead(text, capacity, kLongPathPrefix.size(), u"");
+    const std::u16string_view whole(text, BoundedLength(text, capacity));
+    const HeadAndTail form = WithoutLongPathPrefix(whole);
+    if (form.tail.size() == whole.size()) {
+        return; // no prefix
     }
+    ReplaceHead(text, capacity, whole.size() - form.tail.size(), form.head);
 }
 
 PathParts SplitPath(std::u16string_view path) noexcept {
@@ -113,13 +128,13 @@ PathParts SplitPath(std::u16string_view path) noexcept {
         parts.drive = path.substr(0, 2);
         restStart = 2;
     }
-    std::size_t nameStart = restStart;
+    // From the end back to the last backslash or slash: the first full stop met is the name's last.
+    std::size_t nameStart = path.size();
     std::size_t lastDot = std::u16string_view::npos;
-    for (std::size_t i = restStart; i < path.size(); ++i) {
-        if (path[i] == u'\\' || path[i] == u'/') {
-            nameStart = i + 1;
-        } else if (path[i] == u'.') {
-            lastDot = i;
+    while (nameStart > restStart && path[nameStart - 1] != u'\\' && path[nameStart - 1] != u'/') {
+        --nameStart;
+        if (path[nameStart] == u'.' && lastDot == std::u16string_view::npos) {
+            lastDot = nameStart;
         }
     }
     parts.directory = path.substr(restStart, nameStart - restStart);

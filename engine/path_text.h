@@ -18,6 +18,16 @@ std::size_t CopyText(char16_t* destination, std::size_t capacity, std::u16string
 std::size_t ReplaceAll(char16_t* text, std::size_t capacity, std::u16string_view find, std::u16string_view replacement,
                        char16_t* scratch) noexcept;
 
+// A text as two consecutive pieces: a short head the rule puts in front, then the rest of the original text.
+struct HeadAndTail {
+    std::u16string_view head;
+    std::u16string_view tail;
+};
+// The long-path form of a path: "\\?\" + "C:\a", "\\?\UNC" + "\srv\s", or the path itself when it has the prefix.
+HeadAndTail WithLongPathPrefix(std::u16string_view path) noexcept;
+// The path without the prefix: "\\" + "srv\s" from "\\?\UNC\srv\s", "C:\a" from "\\?\C:\a", else the text.
+HeadAndTail WithoutLongPathPrefix(std::u16string_view text) noexcept;
+
 // "C:\a" becomes "\\?\C:\a" and "\\srv\s" becomes "\\?\UNC\srv\s"; a text that has the prefix stays as it is.
 void AddLongPathPrefix(char16_t* text, std::size_t capacity) noexcept;
 // The reverse: "\\?\UNC\srv\s" becomes "\\srv\s", "\\?\C:\a" becomes "C:\a"; other texts stay as they are.

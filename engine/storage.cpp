@@ -15,8 +15,13 @@ void SetAllocationProbe(AllocationProbe* probe) noexcept {
     g_probe.store(probe);
 }
 
+bool AllocationAllowed(std::size_t bytes) noexcept {
+    AllocationProbe* probe = g_probe.load();
+    return probe == nullptr || probe->Allow(bytes);
+}
+
 void* TryAllocateBytes(std::size_t bytes) noexcept {
-    if (AllocationProbe* probe = g_probe.load(); probe != nullptr && !probe->Allow(bytes)) {
+    if (!AllocationAllowed(bytes)) {
         return nullptr;
     }
     return ::operator new(bytes == 0 ? 1 : bytes, std::nothrow);
@@ -27,6 +32,10 @@ void ReleaseBytes(void* block) noexcept {
         return;
     }
     ::operator delete(block);
+    AllocationReleased();
+}
+
+void AllocationReleased() noexcept {
     if (AllocationProbe* probe = g_probe.load()) {
         probe->Released();
     }

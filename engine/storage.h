@@ -3,6 +3,7 @@
 // its memory ends cleanly instead of throwing through the dialog procedure.
 
 #include <cstddef>
+#include <limits>
 #include <new>
 #include <utility>
 
@@ -11,6 +12,10 @@ namespace pathlift {
 // Gives nullptr when the storage cannot be had. Every reservation of a Copy goes through here.
 void* TryAllocateBytes(std::size_t bytes) noexcept;
 void ReleaseBytes(void* block) noexcept;
+// For storage the system reserves (the clipboard's block): asks the probe alone, so a test can refuse it too.
+bool AllocationAllowed(std::size_t bytes) noexcept;
+// Tells the probe that such storage is gone: released, or handed on to the system for good.
+void AllocationReleased() noexcept;
 
 // Lets a test watch the reservations and refuse chosen ones. Not for production use: it is process-wide.
 class AllocationProbe {
@@ -53,6 +58,23 @@ public:
 private:
     char16_t* data_ = nullptr;
     std::size_t capacity_ = 0;
+};
+
+// Lets a standard container take its storage through TryAllocateBytes; a refusal is std::bad_alloc.
+template <class T> struct ProbedAllocator {
+    using value_type = T;
+    ProbedAllocator() noexcept = default;
+    template <class U> ProbedAllocator(const ProbedAllocator<U>&) noexcept {}
+    T* allocate(std::size_t n) {
+        void* block =
+            n > std::numeric_limits<std::size_t>::max() / sizeof(T) ? nullptr : TryAllocateBytes(n * sizeof(T));
+        if (block == nullptr) {
+            throw std::bad_alloc();
+        }
+        return static_cast<T*>(block);
+    }
+    void deallocate(T* block, std::size_t) noexcept { ReleaseBytes(block); }
+    template <class U> bool operator==(const ProbedAllocator<U>&) const noexcept { return true; }
 };
 
 } // namespace pathlift

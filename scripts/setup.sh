@@ -1,5 +1,6 @@
 #!/bin/bash
-# Installs every Debian package the build and the tests need. Safe to run again: it only adds what is missing.
+# Installs every Debian package the build and the tests need, and any further ones named as arguments (the
+# benchmarks name theirs). Safe to run again: it only adds what is missing.
 set -euo pipefail
 
 packages=(
@@ -8,6 +9,7 @@ packages=(
     wine wine32:i386 wine64 xvfb x11-utils
     fonts-noto-cjk imagemagick fonts-wine
     wixl msitools zip python3
+    "$@"
 )
 
 as_root() {

@@ -24,14 +24,17 @@ int wmain(int argc, wchar_t** argv) {
         }
     }
 
+    const Selection selection = Selection::FromList(files);
     CopyBuffers buffers;
+    ClipboardBlock block;
     SystemPathQueries system;
-    if (!AllocateCopyBuffers(files, buffers) || !FormatFileList(buffers, request.options, system)) {
+    if (!AllocateCopyBuffers(selection, request.options, system, buffers) ||
+        block.Reserve(buffers.textLength) != kClipboardDone) {
         Print(L"not enough memory for the copy\n");
         return 1;
     }
-    const std::u16string_view text = buffers.Text();
-    const int published = SetClipboardText(nullptr, std::wstring(text.begin(), text.end()).c_str());
+    FormatFileList(buffers, block.Characters());
+    const int published = block.Publish(nullptr);
     std::wstring clipboard;
     if (published != kClipboardDone || !ReadClipboardText(clipboard)) {
         Print(L"the clipboard could not be written (result " + std::to_wstring(published) + L")\n");

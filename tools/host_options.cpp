@@ -2,6 +2,7 @@
 
 #include "host_options.h"
 
+#include <cwchar>
 #include <map>
 
 namespace pathlift::tools {
@@ -51,6 +52,12 @@ HostRequest ParseHostArguments(const std::vector<std::wstring>& arguments) {
             request.options.ConvertSpace = 1;
         } else if (flag == L"--interactive") {
             request.interactive = true;
+        } else if (flag == L"--generate") {
+            ++i;
+            wchar_t* end = nullptr;
+            const unsigned long long count = hasValue ? std::wcstoull(value.c_str(), &end, 10) : 0;
+            understood = hasValue && !value.empty() && *end == L'\0' && count > 0 && count <= 10000000;
+            request.generate = static_cast<std::size_t>(count);
         } else if (flag == L"--mode" || flag == L"--quote" || flag == L"--dir-separator" || flag == L"--case" ||
                    flag == L"--separator") {
             ++i;
@@ -88,6 +95,7 @@ const wchar_t* HostUsage() {
     return L"flags: --mode full|name|unc  --short  --no-extension  --space-as-%20\n"
            L"       --quote never|always|if-space  --dir-separator '\\' | '/' | '\\\\'\n"
            L"       --separator crlf|';'|space|tab  --case keep|upper|lower\n"
+           L"       --generate N (select N made-up paths of 58 characters and print the time of each step)\n"
            L"then the paths to copy (sample files are created when none are given)\n";
 }
 

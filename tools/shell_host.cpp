@@ -1,7 +1,7 @@
 // The main job's host: plays Explorer with Pathlift.dll for the paths given (or a few sample files), works the copy
 // dialog the menu entry opens, and prints each step and then what the clipboard holds.
 //
-//   shell_host [--dll <path>] [--no-register] [--saved-options] [--show <ms>] [copy flags] [paths...]
+//   shell_host [--dll <path>] [--no-register] [--saved-options] [--show <ms>] [copy flags] [--generate N | paths...]
 //
 // --dll defaults to the Pathlift.dll of the build directory this program was built in (its parent directory),
 // then to one next to the program. --no-register uses the server as already registered. --saved-options presses
@@ -9,6 +9,7 @@
 // to the user. --show <ms> shows the menu as a popup and the dialog on screen that long each, for pictures.
 
 #include "console.h"
+#include "generated_selection.h"
 #include "host_options.h"
 #include "host_text.h"
 #include "shell_host_flow.h"
@@ -89,7 +90,7 @@ int wmain(int argc, wchar_t** argv) {
         Print(HostUsage());
         return request.help ? 0 : 2;
     }
-    if (request.files.empty()) {
+    if (request.files.empty() && request.generate == 0) {
         for (const std::wstring& sample : CreateSampleFiles()) {
             request.files.emplace_back(sample.begin(), sample.end());
         }
@@ -117,6 +118,15 @@ int wmain(int argc, wchar_t** argv) {
         PrintError(L"shell_host: " + result.error + L"\n");
         return 1;
     }
-    Print(L"clipboard text:\n" + result.clipboard + L"\n");
+    if (request.generate == 0) {
+        Print(L"clipboard text:\n" + result.clipboard + L"\n");
+        return 0;
+    }
+    // A made-up selection is far too long to print: its text is checked where the options leave it unchanged.
+    Print(L"clipboard: " + std::to_wstring(result.clipboard.size()) + L" characters\n");
+    if (request.options == CopyOptions() && result.clipboard != GeneratedText(request.generate)) {
+        PrintError(L"shell_host: the clipboard does not hold the generated paths\n");
+        return 1;
+    }
     return 0;
 }

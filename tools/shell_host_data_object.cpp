@@ -2,10 +2,13 @@
 
 #include "shell_host_data_object.h"
 
+#include "engine/win/unique_handles.h"
+#include "shellext/drop_files.h"
+
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include <atomic>
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -46,110 +49,108 @@ std::vector<BYTE> RenderIdLists(const std::vector<const ITEMIDLIST*>& items) {
     return bytes;
 }
 
-class ItemsDataObject final : public IDataObject {
+class ItemsDataObject final : public BlockDataObject {
 public:
     ItemsDataObject(const std::vector<const ITEMIDLIST*>& items, const std::vector<std::wstring>& paths)
-        : shellIdList_(static_cast<CLIPFORMAT>(RegisterClipboardFormatW(CFSTR_SHELLIDLIST))),
+        : BlockDataObject({CF_HDROP, static_cast<CLIPFORMAT>(RegisterClipboardFormatW(CFSTR_SHELLIDLIST))}),
           dropFiles_(RenderDropFiles(paths)), idLists_(RenderIdLists(items)) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (object == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDataObject)) {
-            *object = static_cast<IDataObject*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --references_;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
-
-    HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override {
-        if (format == nullptr || medium == nullptr) {
-            return E_INVALIDARG;
-        }
-        const std::vector<BYTE>* rendered = nullptr;
-        const HRESULT found = Find(*format, rendered);
-        if (FAILED(found)) {
-            return found;
-        }
-        HGLOBAL copy = GlobalAlloc(GMEM_MOVEABLE, rendered->size());
+private:
+    HGLOBAL Render(CLIPFORMAT format) const override {
+        const std::vector<BYTE>& rendered = format == CF_HDROP ? dropFiles_ : idLists_;
+        HGLOBAL copy = GlobalAlloc(GMEM_MOVEABLE, rendered.size());
         if (copy == nullptr) {
-            return E_OUTOFMEMORY;
+            return nullptr;
         }
         void* bytes = GlobalLock(copy);
-        std::memcpy(bytes, rendered->data(), rendered->size());
+        std::memcpy(bytes, rendered.data(), rendered.size());
         GlobalUnlock(copy);
-        medium->tymed = TYMED_HGLOBAL;
-        medium->hGlobal = copy;
-        medium->pUnkForRelease = nullptr;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* format) override {
-        if (format == nullptr) {
-            return E_INVALIDARG;
-        }
-        const std::vector<BYTE>* rendered = nullptr;
-        return Find(*format, rendered);
-    }
-    HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out) override {
-        if (out != nullptr) {
-            out->ptd = nullptr;
-        }
-        return DATA_S_SAMEFORMATETC;
-    }
-    HRESULT STDMETHODCALLTYPE SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD direction, IEnumFORMATETC** formats) override {
-        if (direction != DATADIR_GET) {
-            return E_NOTIMPL;
-        }
-        FORMATETC offered[] = {{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL},
-                               {shellIdList_, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL}};
-        return SHCreateStdEnumFmtEtc(2, offered, formats);
-    }
-    HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override {
-        return OLE_E_ADVISENOTSUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
-    HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
-
-private:
-    ~ItemsDataObject() = default;
-
-    HRESULT Find(const FORMATETC& format, const std::vector<BYTE>*& rendered) const {
-        if (format.cfFormat == CF_HDROP) {
-            rendered = &dropFiles_;
-        } else if (format.cfFormat == shellIdList_) {
-            rendered = &idLists_;
-        } else {
-            return DV_E_FORMATETC;
-        }
-        if ((format.tymed & TYMED_HGLOBAL) == 0) {
-            return DV_E_TYMED;
-        }
-        if (format.dwAspect != DVASPECT_CONTENT) {
-            return DV_E_DVASPECT;
-        }
-        return S_OK;
+        return copy;
     }
 
-    std::atomic<ULONG> references_{1};
-    const CLIPFORMAT shellIdList_;
     const std::vector<BYTE> dropFiles_;
     const std::vector<BYTE> idLists_;
 };
 
 } // namespace
+
+HRESULT STDMETHODCALLTYPE BlockDataObject::QueryInterface(REFIID riid, void** object) {
+    if (object == nullptr) {
+        return E_POINTER;
+    }
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDataObject)) {
+        *object = static_cast<IDataObject*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG STDMETHODCALLTYPE BlockDataObject::AddRef() {
+    return ++references_;
+}
+
+ULONG STDMETHODCALLTYPE BlockDataObject::Release() {
+    const ULONG left = --references_;
+    if (left == 0) {
+        delete this;
+    }
+    return left;
+}
+
+HRESULT STDMETHODCALLTYPE BlockDataObject::GetData(FORMATETC* format, STGMEDIUM* medium) {
+    if (format == nullptr || medium == nullptr) {
+        return E_INVALIDARG;
+    }
+    if (const HRESULT offered = QueryGetData(format); offered != S_OK) {
+        return offered;
+    }
+    HGLOBAL block = Render(format->cfFormat);
+    if (block == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    medium->tymed = TYMED_HGLOBAL;
+    medium->hGlobal = block;
+    medium->pUnkForRelease = nullptr;
+    if (Shared()) {
+        // ReleaseStgMedium then releases this reference and leaves the block alone.
+        medium->pUnkForRelease = static_cast<IDataObject*>(this);
+        AddRef();
+    }
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE BlockDataObject::QueryGetData(FORMATETC* format) {
+    if (format == nullptr) {
+        return E_INVALIDARG;
+    }
+    if (std::find(formats_.begin(), formats_.end(), format->cfFormat) == formats_.end()) {
+        return DV_E_FORMATETC;
+    }
+    if ((format->tymed & TYMED_HGLOBAL) == 0) {
+        return DV_E_TYMED;
+    }
+    return format->dwAspect == DVASPECT_CONTENT ? S_OK : DV_E_DVASPECT;
+}
+
+HRESULT STDMETHODCALLTYPE BlockDataObject::GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out) {
+    if (out != nullptr) {
+        out->ptd = nullptr;
+    }
+    return DATA_S_SAMEFORMATETC;
+}
+
+HRESULT STDMETHODCALLTYPE BlockDataObject::EnumFormatEtc(DWORD direction, IEnumFORMATETC** formats) {
+    if (direction != DATADIR_GET) {
+        return E_NOTIMPL;
+    }
+    std::vector<FORMATETC> offered;
+    for (CLIPFORMAT format : formats_) {
+        offered.push_back({format, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL});
+    }
+    return SHCreateStdEnumFmtEtc(static_cast<UINT>(offered.size()), offered.data(), formats);
+}
 
 ComPtr<IDataObject> CreateItemsDataObject(const std::vector<const ITEMIDLIST*>& items,
                                           const std::vector<std::wstring>& paths) {
@@ -161,24 +162,17 @@ ComPtr<IDataObject> CreateItemsDataObject(const std::vector<const ITEMIDLIST*>& 
 
 std::vector<std::wstring> DroppedPaths(IDataObject& dataObject) {
     FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-    STGMEDIUM medium = {};
+    UniqueStgMedium medium;
     std::vector<std::wstring> paths;
-    if (FAILED(dataObject.GetData(&format, &medium))) {
+    if (FAILED(medium.GetData(&dataObject, &format)) || medium.get().tymed != TYMED_HGLOBAL) {
         return paths;
     }
-    if (medium.tymed == TYMED_HGLOBAL && medium.hGlobal != nullptr) {
-        // An HDROP is the memory handle itself; DragQueryFileW locks it.
-        const auto drop = static_cast<HDROP>(medium.hGlobal);
-        const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-        for (UINT i = 0; i < count; ++i) {
-            const UINT length = DragQueryFileW(drop, i, nullptr, 0);
-            std::wstring path(length + 1, L'\0');
-            DragQueryFileW(drop, i, path.data(), length + 1);
-            path.resize(length);
-            paths.push_back(path);
-        }
+    // The handler's own reader, in one pass: DragQueryFileW would walk the list again for every index.
+    const Selection selection = ReadDropFiles(medium.get().hGlobal);
+    paths.reserve(selection.size());
+    for (std::size_t i = 0; i < selection.size(); ++i) {
+        paths.emplace_back(selection[i].begin(), selection[i].end());
     }
-    ReleaseStgMedium(&medium);
     return paths;
 }
 

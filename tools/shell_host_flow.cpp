@@ -4,6 +4,8 @@
 
 #include "console.h"
 #include "dialog_driver.h"
+#include "generated_selection.h"
+#include "host_measure.h"
 #include "host_text.h"
 #include "popup_menu.h"
 #include "shell_host_handles.h"
@@ -15,6 +17,7 @@
 #include <shobjidl.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 
 namespace pathlift::tools {
@@ -69,10 +72,20 @@ private:
         return Fail(call + L" failed with " + HresultText(failed), failed);
     }
 
+    void Timed(const std::wstring& step, const StepClock& clock) {
+        const double seconds = clock.Seconds();
+        result_.times.push_back({step, seconds});
+        wchar_t text[32] = {};
+        swprintf(text, 32, L"%.3f s", seconds);
+        Report(L"time: " + step + L": " + text);
+    }
+
+    std::size_t ItemCount() const { return request_.generate != 0 ? request_.generate : request_.files.size(); }
+
     // Declared in the order of acquisition, so they are given back in reverse: menu, handler, selection, COM,
     // and the module last of all, after COM has let go of it.
     bool Steps() {
-        if (request_.files.empty()) {
+        if (request_.files.empty() && request_.generate == 0) {
             return Fail(L"no paths to select");
         }
         UniqueModule module;
@@ -87,13 +100,20 @@ private:
         if (!ReadClassId(classId)) {
             return false;
         }
-        ShellSelection selection = CreateShellSelection(request_.files);
+        const StepClock selecting;
+        ShellSelection selection;
+        if (request_.generate != 0) {
+            selection.dataObject = CreateGeneratedDataObject(request_.generate);
+            selection.madeBy = L"the host's own CF_HDROP of generated paths";
+        } else {
+            selection = CreateShellSelection(request_.files);
+        }
         if (!selection.dataObject) {
             return Fail(selection.error, selection.failedResult);
         }
         result_.selectionFrom = selection.madeBy;
-        Report(L"selection: " + std::to_wstring(request_.files.size()) + L" item(s), data object from " +
-               selection.madeBy);
+        Report(L"selection: " + std::to_wstring(ItemCount()) + L" item(s), data object from " + selection.madeBy);
+        Timed(L"selection", selecting);
 
         ComPtr<IShellExtInit> init;
         HRESULT hr = CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit, init.put_void());
@@ -152,7 +172,7 @@ private:
 
     // Explorer asks the handlers of the focused item's type: Folder for a folder, * for a file.
     bool ReadClassId(CLSID& classId) {
-        const std::wstring first = FullPath(Wide(request_.files.front()));
+        const std::wstring first = request_.generate != 0 ? GeneratedPath(0) : FullPath(Wide(request_.files.front()));
         const DWORD attributes = GetFileAttributesW(first.c_str());
         const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         result_.handlerKey =
@@ -245,7 +265,9 @@ private:
         if (!result_.messageBoxes.empty()) {
             return Fail(L"a message box appeared: " + result_.messageBoxes.front());
         }
+        const StepClock reading;
         result_.clipboardHasText = ReadClipboardText(result_.clipboard);
+        Timed(L"read the clipboard", reading);
         if (settings_.action == DialogAction::Cancel) {
             return true;
         }
@@ -261,7 +283,10 @@ private:
         invoke.cbSize = sizeof(invoke);
         invoke.lpVerb = MAKEINTRESOURCEA(result_.menuId - settings_.firstCommandId);
         invoke.nShow = SW_SHOWNORMAL;
+        result_.workingSetBefore = MemoryCounters().WorkingSetSize;
+        const StepClock opening;
         const HRESULT hr = contextMenu.InvokeCommand(&invoke);
+        Timed(L"InvokeCommand to the dialog open", opening);
         if (FAILED(hr)) {
             return FailCall(L"IContextMenu::InvokeCommand", hr);
         }
@@ -314,6 +339,7 @@ private:
             Report(L"waiting for the dialog to be closed");
             break;
         }
+        const StepClock closing;
         if (button != 0) {
             // As at the keyboard: Enter for the default button, Copy, and Esc for Cancel. The host's loop is as
             // plain as Explorer's, so only the dialog's own keyboard hook can make them work.
@@ -325,6 +351,10 @@ private:
             return Fail(L"the dialog was still open " + std::to_wstring(timeout) + L" ms after " +
                         (button == IDCANCEL ? L"Cancel" : L"Copy"));
         }
+        Timed(button == IDCANCEL ? L"Cancel to the dialog closed" : L"Copy to the dialog closed", closing);
+        result_.peakWorkingSet = MemoryCounters().PeakWorkingSetSize;
+        Report(L"working set: " + Mebibytes(result_.workingSetBefore) + L" before InvokeCommand, peak " +
+               Mebibytes(result_.peakWorkingSet) + L" once the dialog is gone");
         return true;
     }
 

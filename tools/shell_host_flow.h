@@ -44,6 +44,12 @@ struct ShellHostSettings {
     std::function<void(const std::wstring&)> progress;
 };
 
+// How long one step of the run took.
+struct StepTime {
+    std::wstring step;
+    double seconds = 0;
+};
+
 struct ShellHostResult {
     bool succeeded = false;
     std::wstring error;          // what failed, in words, when !succeeded
@@ -64,13 +70,17 @@ struct ShellHostResult {
     bool dialogVisible = false;
     bool clipboardHasText = false;
     std::wstring clipboard;
+    std::vector<StepTime> times; // in the order of the steps
+    // The process's working set just before InvokeCommand, and its peak once the dialog is gone, in bytes.
+    std::size_t workingSetBefore = 0;
+    std::size_t peakWorkingSet = 0;
     // "caption: text" of every message box the process showed while the dialog was worked (they are dismissed).
     std::vector<std::wstring> messageBoxes;
 };
 
-// The whole run: the request gives the selection and the options, the settings what is done with the dialog. The
-// calling thread becomes a single-threaded apartment for the duration; the module is loaded
-// and freed again. Safe to call repeatedly in one process.
+// The whole run: the request gives the selection (or the number of made-up paths to generate) and the options, the
+// settings what is done with the dialog. The calling thread becomes a single-threaded apartment for the duration; the
+// module is loaded and freed again. Safe to call repeatedly in one process.
 ShellHostResult RunShellHost(const ShellHostSettings& settings, const HostRequest& request);
 
 } // namespace pathlift::tools

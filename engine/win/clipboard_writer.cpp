@@ -1,46 +1,82 @@
-// Puts a text on the clipboard in one movable, zero-filled block that the clipboard then owns.
+// Puts a text on the clipboard in one movable, zero-filled block that the clipboard then owns. The block is
+// reserved through the Copy storage's probe, so a test can refuse it like every other reservation of a Copy.
 
 #include "clipboard_writer.h"
 
-#include <memory>
-#include <type_traits>
+#include "engine/storage.h"
+#include "unique_handles.h"
 
 namespace pathlift {
 
-namespace {
+ClipboardBlock::~ClipboardBlock() {
+    Release();
+}
 
-// Releases a global block unless ownership has passed to the system.
-struct GlobalFreer {
-    void operator()(HGLOBAL block) const noexcept { GlobalFree(block); }
-};
-using UniqueHglobal = std::unique_ptr<std::remove_pointer_t<HGLOBAL>, GlobalFreer>;
+void ClipboardBlock::Release() noexcept {
+    if (block_ == nullptr) {
+        return;
+    }
+    if (characters_ != nullptr) {
+        GlobalUnlock(block_);
+        characters_ = nullptr;
+    }
+    GlobalFree(block_);
+    block_ = nullptr;
+    AllocationReleased();
+}
 
-} // namespace
-
-int SetClipboardText(HWND owner, const wchar_t* text) noexcept {
-    const SIZE_T length = static_cast<SIZE_T>(lstrlenW(text));
-    UniqueHglobal block(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, length * sizeof(wchar_t) + sizeof(wchar_t)));
-    if (!block) {
+int ClipboardBlock::Reserve(std::size_t length) noexcept {
+    Release();
+    if (length > (static_cast<SIZE_T>(-1) - sizeof(wchar_t)) / sizeof(wchar_t)) {
         return kClipboardNoMemory;
     }
-    auto* characters = static_cast<wchar_t*>(GlobalLock(block.get()));
-    if (characters == nullptr) {
-        return kClipboardNoMemory; // a block that cannot be locked cannot be filled: treated as no memory
+    const SIZE_T bytes = static_cast<SIZE_T>(length) * sizeof(wchar_t) + sizeof(wchar_t);
+    if (!AllocationAllowed(bytes)) {
+        return kClipboardNoMemory;
     }
-    for (SIZE_T i = 0; i < length; ++i) {
-        characters[i] = text[i]; // the terminator is already there from the zero fill
+    block_ = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
+    if (block_ == nullptr) {
+        AllocationReleased();
+        return kClipboardNoMemory;
     }
-    GlobalUnlock(block.get());
+    characters_ = static_cast<char16_t*>(GlobalLock(block_));
+    if (characters_ == nullptr) {
+        Release(); // a block that cannot be locked cannot be filled: treated as no memory
+        return kClipboardNoMemory;
+    }
+    return kClipboardDone;
+}
 
-    if (!OpenClipboard(owner)) {
+int ClipboardBlock::Publish(HWND owner) noexcept {
+    if (block_ == nullptr) {
+        return kClipboardNoMemory;
+    }
+    GlobalUnlock(block_);
+    characters_ = nullptr;
+    UniqueClipboard clipboard;
+    if (!clipboard.Open(owner)) {
+        Release();
         return kClipboardBusy;
     }
     EmptyClipboard();
-    if (SetClipboardData(CF_UNICODETEXT, block.get()) != nullptr) {
-        block.release(); // the clipboard owns the block from here
+    if (SetClipboardData(CF_UNICODETEXT, block_) != nullptr) {
+        block_ = nullptr; // the clipboard owns the block from here
+        AllocationReleased();
     }
-    CloseClipboard();
     return kClipboardDone;
+}
+
+int SetClipboardText(HWND owner, const wchar_t* text) noexcept {
+    const SIZE_T length = static_cast<SIZE_T>(lstrlenW(text));
+    ClipboardBlock block;
+    if (block.Reserve(length) != kClipboardDone) {
+        return kClipboardNoMemory;
+    }
+    char16_t* characters = block.Characters();
+    for (SIZE_T i = 0; i < length; ++i) {
+        characters[i] = static_cast<char16_t>(text[i]); // the terminator is already there from the zero fill
+    }
+    return block.Publish(owner);
 }
 
 } // namespace pathlift

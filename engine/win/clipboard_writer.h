@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 namespace pathlift {
 
 enum : int { kClipboardDone = 0, kClipboardNoMemory = -1, kClipboardBusy = -2 };
@@ -10,5 +12,27 @@ enum : int { kClipboardDone = 0, kClipboardNoMemory = -1, kClipboardBusy = -2 };
 // 0: the text is on the clipboard; -1: no memory for it, clipboard untouched; -2: the clipboard could not be
 // opened, clipboard untouched. No retry: the clipboard's holder may keep it for as long as it likes.
 int SetClipboardText(HWND owner, const wchar_t* text) noexcept;
+
+// The same in two steps, so a text can be written straight into the block the clipboard takes: Reserve the
+// block for a text of known length, write the text at Characters(), then Publish it.
+class ClipboardBlock {
+public:
+    ClipboardBlock() noexcept = default;
+    ~ClipboardBlock();
+    ClipboardBlock(const ClipboardBlock&) = delete;
+    ClipboardBlock& operator=(const ClipboardBlock&) = delete;
+
+    // A movable, zero-filled block of length + 1 characters, locked: 0, or -1 when it cannot be had or locked.
+    int Reserve(std::size_t length) noexcept;
+    char16_t* Characters() const noexcept { return characters_; }
+    // Unlocks the block and hands it to the clipboard: 0, or -2 (the block released) when the clipboard is busy.
+    int Publish(HWND owner) noexcept;
+
+private:
+    void Release() noexcept;
+
+    HGLOBAL block_ = nullptr;
+    char16_t* characters_ = nullptr;
+};
 
 } // namespace pathlift

@@ -164,14 +164,13 @@ TEST(LongPaths, AreCopiedWhole) {
 
 TEST(UniversalNames, NetworkDriveGivesTheShareAndLaterStepsApply) {
     FakePathQueries queries;
-    queries.universalNames[uR"(\\?\Z:\docs\my memo.txt)"] = uR"(\\fileserver\team\docs\my memo.txt)";
+    queries.universalNames[uR"(\\?\Z:)"] = uR"(\\fileserver\team)";
     const FileList files = {uR"(Z:\docs\my memo.txt)", uR"(C:\local.txt)"};
 
     EXPECT_EQ(FormatSelection(files, {.Mode = 3}, queries),
               u"\\\\fileserver\\team\\docs\\my memo.txt\r\nC:\\local.txt");
-    // The query sees each path with its long-path prefix.
-    EXPECT_EQ(queries.universalAsked,
-              (std::vector<std::u16string>{uR"(\\?\Z:\docs\my memo.txt)", uR"(\\?\C:\local.txt)"}));
+    // The query sees each folder with its long-path prefix.
+    EXPECT_EQ(queries.universalAsked, (std::vector<std::u16string>{uR"(\\?\Z:\docs\)", uR"(\\?\C:\)"}));
 
     EXPECT_EQ(
         FormatSelection(files, {.Mode = 3, .ConvertSpace = 1, .DirectorySepalator = 2, .ConvertUpLower = 2}, queries),
@@ -204,8 +203,7 @@ TEST(ShortNames, WithoutAShortFormTheLongPathIsUsed) {
 
 TEST(ShortNames, OfTheUniversalNameInModeThree) {
     FakePathQueries queries;
-    queries.universalNames[uR"(\\?\Z:\long name.txt)"] = uR"(\\srv\share\long name.txt)";
-    queries.universalNames[uR"(\\?\Z:\other name.txt)"] = uR"(\\srv\share\other name.txt)";
+    queries.universalNames[uR"(\\?\Z:)"] = uR"(\\srv\share)";
     queries.shortPaths[uR"(\\srv\share\long name.txt)"] = uR"(\\srv\share\LONGNA~1.TXT)";
     const FileList files = {uR"(Z:\long name.txt)", uR"(Z:\other name.txt)", uR"(C:\local name.txt)"};
 
@@ -215,6 +213,31 @@ TEST(ShortNames, OfTheUniversalNameInModeThree) {
     EXPECT_EQ(queries.shortAsked,
               (std::vector<std::u16string>{uR"(\\srv\share\long name.txt)", uR"(\\srv\share\other name.txt)",
                                            uR"(\\?\C:\local name.txt)"}));
+}
+
+// A mapped drive answers for a folder what it answers for each of its paths with the rest of the path after it, so
+// asking once per folder gives what asking per path gives; a folder without an answer gives its paths their own.
+TEST(UniversalNames, AskedOncePerFolderWithTheTextOfAskingPerPath) {
+    FakePathQueries queries;
+    queries.universalNames[uR"(\\?\Z:)"] = uR"(\\srv\share)";
+    queries.universalNames[uR"(\\?\UNC\nas)"] = uR"(\\nas.example)";
+    FakePathQueries perPath = queries;
+    const std::u16string folders[] = {uR"(Z:\docs\)", uR"(C:\local\)", uR"(Z:\)", uR"(\\nas\media\)"};
+    FileList files;
+    std::u16string expected;
+    for (int i = 0; i < 400; ++i) {
+        const std::u16string path = folders[i % 4] + u"item " + std::u16string(1, static_cast<char16_t>(u'a' + i % 26));
+        files.push_back(path);
+        const std::u16string prefixed = path[0] == u'\\' ? uR"(\\?\UNC)" + path.substr(1) : uR"(\\?\)" + path;
+        char16_t answer[512];
+        expected += (i == 0 ? u"" : u";") +
+                    (perPath.UniversalName(prefixed.c_str(), answer, 512) ? std::u16string(answer) : path);
+    }
+    EXPECT_EQ(FormatSelection(files, {.Mode = 3, .FileSeparator = u";"}, queries), expected);
+    EXPECT_EQ(queries.universalAsked, (std::vector<std::u16string>{uR"(\\?\Z:\docs\)", uR"(\\?\C:\local\)",
+                                                                   uR"(\\?\Z:\)", uR"(\\?\UNC\nas\media\)"}));
+    EXPECT_NE(expected.find(uR"(;\\srv\share\item c;\\nas.example\media\item d;)"), std::u16string::npos);
+    EXPECT_NE(expected.find(uR"(;C:\local\item b;)"), std::u16string::npos);
 }
 
 } // namespace

@@ -13,6 +13,7 @@ namespace pathlift::testing {
 
 class FakePathQueries final : public PathQueries {
 public:
+    // A mapped drive: every path that begins with the key has the share in place of the key as its universal name.
     std::map<std::u16string, std::u16string> universalNames;
     std::map<std::u16string, std::u16string> shortPaths;
     std::vector<std::u16string> universalAsked;
@@ -20,30 +21,47 @@ public:
 
     bool UniversalName(const char16_t* localPath, char16_t* work, std::size_t workCapacity) override {
         universalAsked.emplace_back(localPath);
-        return Answer(universalNames, localPath, work, workCapacity);
+        const std::u16string path(localPath);
+        for (auto mapping = universalNames.rbegin(); mapping != universalNames.rend(); ++mapping) {
+            if (path.compare(0, mapping->first.size(), mapping->first) == 0) {
+                CopyText(work, workCapacity, mapping->second + path.substr(mapping->first.size()));
+                return true;
+            }
+        }
+        return Refuse(work, workCapacity);
     }
     bool ShortPath(const char16_t* longPath, char16_t* out, std::size_t outCapacity) override {
         shortAsked.emplace_back(longPath);
-        return Answer(shortPaths, longPath, out, outCapacity);
+        const auto found = shortPaths.find(longPath);
+        if (found == shortPaths.end()) {
+            return Refuse(out, outCapacity);
+        }
+        CopyText(out, outCapacity, found->second);
+        return true;
     }
 
 private:
     // A failed query leaves rubbish behind, as a real one may: the formatter must not use it.
-    static bool Answer(const std::map<std::u16string, std::u16string>& answers, const char16_t* question, char16_t* out,
-                       std::size_t capacity) {
-        const auto found = answers.find(question);
-        CopyText(out, capacity, found == answers.end() ? u"RUBBISH" : found->second);
-        return found != answers.end();
+    static bool Refuse(char16_t* out, std::size_t capacity) {
+        CopyText(out, capacity, u"RUBBISH");
+        return false;
     }
 };
 
 // The whole Copy as the dialog runs it, minus the clipboard: reserve, format, give the text.
 inline std::u16string FormatSelection(const FileList& files, const CopyOptions& options, PathQueries& queries) {
+    const Selection selection = Selection::FromList(files);
     CopyBuffers buffers;
-    if (!AllocateCopyBuffers(files, buffers) || !FormatFileList(buffers, options, queries)) {
+    if (!AllocateCopyBuffers(selection, options, queries, buffers)) {
         return u"<formatting failed>";
     }
-    return std::u16string(buffers.Text());
+    std::u16string text(buffers.textLength + 1, u'?');
+    FormatFileList(buffers, text.data());
+    if (text.back() != u'\0') {
+        return u"<terminator misplaced>";
+    }
+    text.pop_back();
+    return text;
 }
 
 inline std::u16string FormatSelection(const FileList& files, const CopyOptions& options) {

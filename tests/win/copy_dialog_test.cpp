@@ -20,6 +20,12 @@ using namespace pathlift::testing;
 
 const FileList kFiles = {uR"(C:\Work\my file.txt)", uR"(C:\Work\Sub Dir\Read Me.md)"};
 
+// The paths the table holds for the dialog; none when it holds nothing.
+FileList Held(HWND dialog) {
+    const SharedSelection files = GetSelectedFiles(dialog);
+    return files != nullptr ? files->ToList() : FileList();
+}
+
 StoredValue Separator(const std::wstring& text) {
     return Text(REG_MULTI_SZ, text + L'\0');
 }
@@ -56,7 +62,7 @@ TEST_F(CopyDialog, WithoutSettingsShowsDefaultsAndTheFirstCopyWritesAllEight) {
                                        IDC_RADIO_NOCONVERT};
     EXPECT_EQ(CheckedControls(dialog), defaults);
     EXPECT_EQ(OpenCopyDialogCount(), 1);
-    EXPECT_EQ(GetSelectedFiles(dialog), kFiles);
+    EXPECT_EQ(Held(dialog), kFiles);
 
     Click(dialog, IDC_BUTTON_COPY);
     EXPECT_FALSE(IsWindow(dialog));
@@ -219,7 +225,7 @@ TEST_F(CopyDialog, TwoDialogsEachCopyTheirOwnSelection) {
     Click(b, IDC_BUTTON_COPY);
     EXPECT_EQ(ClipboardText(), L"D:\\second\\two.txt;D:\\second\\three.txt");
     EXPECT_TRUE(IsWindow(a));
-    EXPECT_EQ(GetSelectedFiles(a), first);
+    EXPECT_EQ(Held(a), first);
     EXPECT_EQ(OpenCopyDialogCount(), 1);
     Click(a, IDC_BUTTON_COPY);
     EXPECT_EQ(ClipboardText(), L"C:\\first\\one.txt");
@@ -240,7 +246,7 @@ TEST_F(CopyDialog, ADialogOnAnotherThreadCopiesItsOwnSelection) {
     });
     other.join();
     EXPECT_EQ(copied, L"E:\\elsewhere.txt");
-    EXPECT_EQ(GetSelectedFiles(here), kFiles);
+    EXPECT_EQ(Held(here), kFiles);
     Click(here, IDCANCEL);
 }
 
@@ -307,19 +313,41 @@ private:
     int from_;
 };
 
-TEST_F(CopyDialog, NoMemoryForTheCopySaysSoWithTheDialogAsOwner) {
-    // The first reservation, an entry's copy, the output, the working storage.
-    for (int refused : {0, 1, 3, 4}) {
-        SCOPED_TRACE(refused);
+// Each reservation of a Copy refused in turn, those of the name queries and the clipboard's block included: the
+// user is told, and the stored options and the clipboard stay as they were.
+TEST_F(CopyDialog, NoMemoryForTheCopySavesNothingAndCopiesNothing) {
+    const CopyOptions old{.Mode = 2, .DirectorySepalator = 2, .FileSeparator = u";"};
+    const auto choose = [](HWND dialog) {
+        Click(dialog, IDC_RADIO_UNCPATH);
+        Click(dialog, IDC_CHECK_SHORTNAME);
+        Click(dialog, IDC_RADIO_QUOTE);
+    };
+    int reservations = 0;
+    {
+        HWND dialog = Open();
+        ASSERT_NE(dialog, nullptr);
+        choose(dialog);
+        const SharedSelection kept = GetSelectedFiles(dialog); // given back only once the probe is gone
+        RefusingProbe counting(1 << 30);
+        Click(dialog, IDC_BUTTON_COPY);
+        reservations = counting.calls;
+        EXPECT_EQ(counting.live, 0);
+        EXPECT_EQ(ClipboardText(), L"\"C:\\Work\\my file.txt\"\r\n\"C:\\Work\\Sub Dir\\Read Me.md\"");
+    }
+    ASSERT_GE(reservations, 2) << "the name queries' storage and the clipboard's block";
+    SaveCopyOptions(old);
+    ASSERT_EQ(SetClipboardText(nullptr, L"before"), kClipboardDone);
+    for (int refused = 0; refused < reservations; ++refused) {
+        SCOPED_TRACE(::testing::Message() << "refused reservation " << refused << " of " << reservations);
         const std::size_t before = boxes.Seen().size();
         HWND dialog = Open();
         ASSERT_NE(dialog, nullptr);
-        Click(dialog, IDC_RADIO_SLASH);
+        choose(dialog);
+        const SharedSelection kept = GetSelectedFiles(dialog);
         {
             RefusingProbe probe(refused);
             Click(dialog, IDC_BUTTON_COPY);
             EXPECT_EQ(probe.live, 0) << "everything reserved is released";
-            EXPECT_GT(probe.calls, refused);
         }
         EXPECT_FALSE(IsWindow(dialog));
         const std::vector<SeenMessageBox> seen = boxes.Seen();
@@ -327,7 +355,7 @@ TEST_F(CopyDialog, NoMemoryForTheCopySaysSoWithTheDialogAsOwner) {
         EXPECT_EQ(seen.back().owner, dialog);
         EXPECT_EQ(seen.back().caption, kErrorCaption);
         EXPECT_EQ(seen.back().text, kNoMemoryText);
-        EXPECT_FALSE(Stored(L"Mode").present) << "nothing is saved";
+        EXPECT_EQ(LoadCopyOptions(), old) << "nothing is saved";
         EXPECT_EQ(ClipboardText(), L"before");
     }
 }

@@ -3,7 +3,7 @@
 // creates them, then worked through the tools' dialog driver; and the clipboard read back.
 
 #include "dialog/copy_dialog.h"
-#include "engine/file_list.h"
+#include "engine/selection.h"
 #include "res/resource.h"
 #include "tools/console.h"
 #include "tools/dialog_driver.h"
@@ -23,10 +23,12 @@ using tools::PumpMessages;
 using tools::PumpUntil;
 using tools::SeenMessageBox;
 
-// Creates the dialog as the context-menu handler does; null when the dialog ended itself while starting.
+// Creates the dialog as the context-menu handler does, handing over a selection of the paths (none for a null
+// list); null when the dialog ended itself while starting.
 inline HWND OpenCopyDialog(const FileList* files) {
+    Selection selection = files != nullptr ? Selection::FromList(*files) : Selection();
     HWND dialog = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_COPY_DIALOG), nullptr, DlgProc,
-                                     reinterpret_cast<LPARAM>(files));
+                                     files != nullptr ? reinterpret_cast<LPARAM>(&selection) : 0);
     if (dialog == nullptr || !IsWindow(dialog)) {
         return nullptr;
     }

@@ -2,6 +2,7 @@
 // registered class and handed the shell's data object for files made here, its menu entry asked for and invoked,
 // the dialog's options clicked and Copy pressed. Checked by the exact clipboard text and the stored options.
 
+#include "tools/generated_selection.h"
 #include "tools/host_options.h"
 #include "tools/shell_host_data_object.h"
 #include "tools/shell_host_flow.h"
@@ -190,6 +191,18 @@ TEST_F(EndToEnd, OptionsSetOnTheDialogGiveTheExactClipboardText) {
         EXPECT_EQ(result.clipboard, row.clipboard);
         EXPECT_TRUE(result.messageBoxes.empty());
     }
+}
+
+// The DLL's own kind of process (32-bit in the i686 build) holds a million paths and their text at once.
+TEST_F(EndToEnd, AMillionPathsAreCopiedExactly) {
+    constexpr std::size_t kCount = 1000000;
+    const ShellHostResult result = Run({L"--generate", std::to_wstring(kCount)}, {});
+    ASSERT_TRUE(result.succeeded) << result.error;
+    EXPECT_TRUE(result.messageBoxes.empty());
+    ASSERT_EQ(result.clipboard.size(), kCount * 58 + (kCount - 1) * 2);
+    EXPECT_TRUE(result.clipboard == GeneratedText(kCount)) << "the text differs from the generated paths";
+    EXPECT_EQ(result.clipboard.substr(result.clipboard.size() - 60),
+              L"\r\nC:\\Users\\someone\\Documents\\Report\\archive\\item-1999999.txt");
 }
 
 TEST_F(EndToEnd, TheMenuEntryIsOneItemAtTheGivenPlaceWithTheFirstId) {

@@ -156,20 +156,16 @@ TEST_F(SettingsStore, LoadingNormalisesEachValueOnItsOwn) {
 }
 
 TEST_F(SettingsStore, SavedValuesHaveTheirExactTypesAndSizes) {
-    const auto lock = LockSettings();
-    ASSERT_EQ(OpenSettingsKey(kSettingsKeyName, nullptr), kSettingsDone);
-    WriteOptionValue(L"Mode", 2);
-    WriteOptionValue(L"ConvertUpLower", 0);
-    WriteSeparatorValue(u"\r\n");
-    EXPECT_EQ(CloseSettingsKey(nullptr), kSettingsDone);
+    SaveCopyOptions({.Mode = 2, .ShortName = 7, .DirectorySepalator = 3, .FileSeparator = u"\r\n"});
     EXPECT_EQ(Stored(L"Mode"), Dword(2));
+    EXPECT_EQ(Stored(L"ShortName"), Dword(7));
+    EXPECT_EQ(Stored(L"DirectorySepalator"), Dword(3));
     EXPECT_EQ(Stored(L"ConvertUpLower"), Dword(0));
     // One terminating null, not the double null of a string list: 6 bytes.
     EXPECT_EQ(Stored(L"FileSeparator"), Text(REG_MULTI_SZ, std::wstring(L"\r\n") + L'\0'));
+    EXPECT_EQ(LoadCopyOptions(), (CopyOptions{.Mode = 2, .ShortName = 7, .DirectorySepalator = 3}));
 
-    ASSERT_EQ(OpenSettingsKey(kSettingsKeyName, nullptr), kSettingsDone);
-    WriteSeparatorValue(u";");
-    CloseSettingsKey(nullptr);
+    SaveCopyOptions({.FileSeparator = u";"});
     EXPECT_EQ(Stored(L"FileSeparator").bytes.size(), 4u);
 }
 

@@ -354,7 +354,7 @@ TEST(Handler, InvokeCommandRefusesVerbsAndOtherOffsets) {
     const HRESULT hr = menu->InvokeCommand(&info);
     EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
     EXPECT_EQ(Take(), (Lines{"CShellMenuExt::InvokeCommand()\r\n", "CShellMenuExt::Pathlift()\r\n"}));
-    EXPECT_EQ(FindWindowW(L"#32770", L"パスをクリップボードにコピー"), nullptr);
+    EXPECT_TRUE(tools::CopyDialogsOfThisThread().empty());
 }
 
 // A data object that counts its references, to watch what Initialize holds.
@@ -399,11 +399,6 @@ TEST(Handler, InitializeHoldsOneSelectionAtATime) {
     Take();
 }
 
-// Finds the copy dialog of this thread.
-HWND FindCopyDialog() {
-    return FindWindowW(L"#32770", L"パスをクリップボードにコピー");
-}
-
 TEST(Handler, TheDialogOutlivesTheHandlerAndKeepsTheModule) {
     ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
     TempDirectory dir;
@@ -425,8 +420,9 @@ TEST(Handler, TheDialogOutlivesTheHandlerAndKeepsTheModule) {
         EXPECT_EQ(menu->InvokeCommand(&info), S_OK);
         EXPECT_EQ(Take(), (Lines{"CShellMenuExt::InvokeCommand()\r\n", "CShellMenuExt::Pathlift()\r\n"}));
     }
-    HWND dialog = FindCopyDialog();
-    ASSERT_NE(dialog, nullptr);
+    const std::vector<HWND> dialogs = tools::CopyDialogsOfThisThread();
+    ASSERT_EQ(dialogs.size(), 1u);
+    HWND dialog = dialogs.front();
     EXPECT_TRUE(IsWindowVisible(dialog));
     EXPECT_EQ(GetWindow(dialog, GW_OWNER), nullptr);
     EXPECT_EQ(CanUnloadNow(), S_FALSE) << "no COM object is left, but the dialog runs the module's code";

@@ -1,0 +1,57 @@
+#!/bin/bash
+# The benchmarks, never run by the test command: the engine natively against memcpy (Google Benchmark, Release,
+# no sanitizers), then each Pathlift.dll under Wine through the shell host for 1,000 to 1,000,000 generated paths,
+# three runs each (the fastest kept). Writes docs/PERFORMANCE.md's tables and docs/performance.png.
+# Usage: scripts/bench.sh [item counts...]      (default: 1000 10000 100000 1000000)
+set -uo pipefail
+
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+counts=("$@")
+[ "${#counts[@]}" -eq 0 ] && counts=(1000 10000 100000 1000000)
+
+bash scripts/setup.sh libbenchmark-dev python3-matplotlib >/dev/null || exit 1
+results="$root/build/bench-results"
+mkdir -p "$results"
+
+echo "== native: engine benchmarks"
+{ cmake --preset bench >/dev/null && cmake --build --preset bench --target engine_bench >/dev/null; } || {
+    echo "bench: the bench build failed" >&2
+    exit 1
+}
+build/bench/bench/engine_bench --benchmark_min_time=0.5 --benchmark_repetitions=3 \
+    --benchmark_report_aggregates_only=true --benchmark_out="$results/engine.json" --benchmark_out_format=json ||
+    exit 1
+
+for preset in win32 win64; do
+    echo "== $preset: build"
+    { cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" --target Pathlift shell_host >/dev/null; } || {
+        echo "bench: the $preset build failed" >&2
+        exit 1
+    }
+done
+
+source scripts/wine-session.sh
+wine_session_start || exit 1
+: >"$results/wine.txt"
+for preset in win32 win64; do
+    if [ "$preset" = win32 ] && [ "$WINE32_RUNS" != 1 ]; then
+        echo "== win32: NOT MEASURED: this kernel cannot execute 32-bit programs"
+        continue
+    fi
+    for n in "${counts[@]}"; do
+        for run in 1 2 3; do
+            echo "== $preset: $n items, run $run"
+            log="$results/$preset-$n-$run.log"
+            if ! wine "build/$preset/tools/shell_host.exe" --generate "$n" >"$log" 2>&1; then
+                tail -n 5 "$log" >&2
+                echo "bench: the shell host failed for $preset, $n items" >&2
+                exit 1
+            fi
+            grep -E '^(time|working set|clipboard):' "$log" | sed "s/^/$preset $n $run /" >>"$results/wine.txt"
+        done
+    done
+done
+
+# Debian's own interpreter, which has its matplotlib.
+/usr/bin/python3 scripts/bench_report.py "$results/engine.json" "$results/wine.txt" docs/PERFORMANCE.md docs/performance.png

@@ -1,0 +1,155 @@
+#!/usr/bin/env python3
+"""Writes docs/PERFORMANCE.md and its plot from the results scripts/bench.sh collected.
+
+Usage: bench_report.py engine.json wine.txt PERFORMANCE.md performance.png
+"""
+import json
+import re
+import sys
+from collections import defaultdict
+
+import matplotlib
+
+matplotlib.use("Agg")
+import matplotlib.pyplot as plt  # noqa: E402
+
+engine_json, wine_txt, doc_path, plot_path = sys.argv[1:5]
+
+# --- native: the engine against memcpy, CPU time of the median repetition -----------------------------------
+native = {}
+for bench in json.load(open(engine_json))["benchmarks"]:
+    if bench.get("aggregate_name") != "median":
+        continue
+    name, count = bench["run_name"].split("/")
+    native[(name, int(count))] = bench["cpu_time"]  # milliseconds
+native_counts = sorted({count for _, count in native})
+
+
+def ratio(name, base, count):
+    return native[(name, count)] / native[(base, count)]
+
+
+# --- Wine: the shell host's step times and working set, the fastest of the runs -----------------------------
+steps = defaultdict(lambda: defaultdict(list))
+memory = defaultdict(dict)
+for line in open(wine_txt, encoding="utf-8", errors="replace"):
+    preset, count, run, rest = line.rstrip("\r\n").split(" ", 3)
+    key = (preset, int(count))
+    if m := re.match(r"time: (.*): ([0-9.]+) s", rest):
+        steps[key][m.group(1)].append(float(m.group(2)))
+    elif m := re.match(r"working set: ([0-9.]+) MiB before InvokeCommand, peak ([0-9.]+) MiB", rest):
+        memory[key].setdefault("extra", []).append(float(m.group(2)) - float(m.group(1)))
+    elif m := re.match(r"clipboard: ([0-9]+) characters", rest):
+        memory[key]["text"] = int(m.group(1)) * 2 / 1048576.0
+OPEN = "InvokeCommand to the dialog open"
+COPY = "Copy to the dialog closed"
+wine_keys = sorted(steps, key=lambda k: (k[0], k[1]))
+wine = {}
+for key in wine_keys:
+    extra = min(memory[key]["extra"])
+    text = memory[key]["text"]
+    wine[key] = {"open": min(steps[key][OPEN]), "copy": min(steps[key][COPY]), "extra": extra, "text": text,
+                 "times": extra / text if text else float("nan")}
+
+# --- the plot: time and memory against items, log-log, both DLLs ----------------------------------------------
+figure, (times_axis, memory_axis) = plt.subplots(1, 2, figsize=(11, 4.5))
+for preset, style in (("win32", "o-"), ("win64", "s--")):
+    counts = [k[1] for k in wine_keys if k[0] == preset]
+    if not counts:
+        continue
+    times_axis.loglog(counts, [wine[(preset, c)]["open"] for c in counts], style, label=f"{preset}: open the dialog")
+    times_axis.loglog(counts, [wine[(preset, c)]["copy"] for c in counts], style, label=f"{preset}: Copy to close")
+    memory_axis.loglog(counts, [wine[(preset, c)]["extra"] for c in counts], style, label=f"{preset}: extra peak")
+    memory_axis.loglog(counts, [wine[(preset, c)]["text"] for c in counts], ":", label=f"{preset}: the text")
+times_axis.set(title="Time under Wine", xlabel="items", ylabel="seconds")
+memory_axis.set(title="Working set under Wine", xlabel="items", ylabel="MiB")
+for axis in (times_axis, memory_axis):
+    axis.grid(True, which="both", alpha=0.3)
+    axis.legend(fontsize=8)
+figure.tight_layout()
+figure.savefig(plot_path, dpi=100)
+
+# --- the document -------------------------------------------------------------------------------------------
+def mark(ok):
+    return "met" if ok else "**missed**"
+
+
+lines = [
+    "# Performance",
+    "",
+    "Measured by `bash scripts/bench.sh` on the shared build machine (2 cores, other builds running); the test",
+    "command does not run it. Paths have 58 characters and the default options unless a row says otherwise.",
+    "",
+    "![time and memory against items](performance.png)",
+    "",
+    "## Under Wine, through the shell host",
+    "",
+    "`shell_host --generate N` hands the DLL a CF_HDROP of N made-up paths from a data object of its own, opens",
+    "the dialog through `InvokeCommand`, presses Copy and waits until the dialog is gone. Times are the fastest of",
+    "three runs. The extra peak working set is the process's peak once the dialog is gone less its working set",
+    "just before `InvokeCommand` (the host's own CF_HDROP block is in both).",
+    "",
+    "| DLL | items | text (UTF-16) | open the dialog | Copy to close | extra peak working set |",
+    "|---|---:|---:|---:|---:|---:|",
+]
+for key in wine_keys:
+    w = wine[key]
+    lines.append(f"| {key[0]} | {key[1]:,} | {w['text']:.1f} MiB | {w['open']:.3f} s | {w['copy']:.3f} s | "
+                 f"{w['extra']:.0f} MiB ({w['times']:.1f}× the text) |")
+lines += [
+    "",
+    "Before this work (32-bit DLL, from the issue that asked for it): 100,000 items opened in 0.15 s and copied in",
+    "0.11 s with 64 MiB extra (5.5× the text); 1,000,000 items opened in 0.56 s and copied in 1.7 s with",
+    "592 MiB extra (5.1× the text).",
+    "",
+]
+if ("win32", 1000000) in wine:
+    w = wine[("win32", 1000000)]
+    lines += [
+        "Targets for 1,000,000 paths, 32-bit DLL:",
+        f"open ≤ 0.25 s: {w['open']:.3f} s, {mark(w['open'] <= 0.25)};",
+        f"Copy to close ≤ 0.6 s: {w['copy']:.3f} s, {mark(w['copy'] <= 0.6)};",
+        f"extra peak ≤ 2.5× the text: {w['times']:.2f}×, {mark(w['times'] <= 2.5)}.",
+        "",
+    ]
+lines += [
+    "Most of the Copy step is Wine's own: filling the global block and `SetClipboardData` taking it (about 0.05 s",
+    "and 0.25 s for 116 MB when they were timed before this work, on a busier machine). At the peak the process",
+    "holds the selection once (its characters, a null and one offset per path) and the clipboard's block once;",
+    "nothing is copied between them. Runs on a busy machine vary by a factor of two or more.",
+    "",
+    "## Natively, the engine against memcpy",
+    "",
+    "Google Benchmark (`build/bench/bench/engine_bench`), CPU time, median of three repetitions. The formatter",
+    "is timed from `AllocateCopyBuffers` to the written text, against a memcpy of as many bytes as the default",
+    "text; \"every option\" is Mode 3 with short names (queries that never answer, as on a local disk), no",
+    "extension, spaces as %20, always quoted, doubled backslashes, \";\" and upper case. The CF_HDROP reader is",
+    "timed against a memcpy of the block into fresh storage.",
+    "",
+    "| items | formatter, defaults | formatter, every option | CF_HDROP reader |",
+    "|---:|---:|---:|---:|",
+]
+for count in native_counts:
+    d = ratio("FormatDefaults", "MemcpyText", count)
+    e = ratio("FormatEveryOption", "MemcpyText", count)
+    r = ratio("ReadDropBlock", "MemcpyBlock", count)
+    lines.append(f"| {count:,} | {native[('FormatDefaults', count)]:.3f} ms, {d:.1f}× ({mark(d <= 3)}) | "
+                 f"{native[('FormatEveryOption', count)]:.3f} ms, {e:.1f}× ({mark(e <= 10)}) | "
+                 f"{native[('ReadDropBlock', count)]:.3f} ms, {r:.1f}× ({mark(r <= 3)}) |")
+lines += [
+    "",
+    "Targets: defaults within 3× of memcpy, every option within 10×, the reader within 3×.",
+    "",
+    "What bounds \"every option\": each character goes through a table (a lookup and up to three stores), each",
+    "path is split twice (once to measure, once to write) and each asks the short-name query through a copy of",
+    "its long form. That runs at about 1 GB/s whatever the size. A memcpy of a text that fits in the cache runs",
+    "at 25 to 45 GB/s, so the ratio is far above 10× for 1,000 to 100,000 items; at 1,000,000 items both are",
+    "bound by memory and the ratio falls to about 8 to 11×. Under Wine the formatting is a small part of the",
+    "Copy step either way: the clipboard's own copy of the text dominates.",
+    "",
+    "For the smallest selections the extra working set is mostly the dialog itself (about 2 MiB), hence the",
+    "large multiples of a text of a few kilobytes.",
+    "",
+]
+open(doc_path, "w", encoding="utf-8").write("\n".join(lines))
+print(f"wrote {doc_path} and {plot_path}")
