@@ -3,7 +3,7 @@
 
 #include "settings_store.h"
 
-#include <cstring>
+#include "engine/stored_options.h"
 
 namespace pathlift {
 
@@ -20,16 +20,23 @@ LSTATUS Report(LSTATUS status, DWORD* lastError) {
     return status;
 }
 
-bool ReadDword(const wchar_t* name, std::uint32_t& field) {
-    DWORD error = 0;
-    std::uint32_t value = 0; // a stored value shorter than four bytes fills only its first bytes of a zeroed buffer
-    DWORD size = sizeof(value);
-    if (ReadSetting(name, nullptr, &value, &size, &error) != kSettingsDone) {
-        return false;
+// The registry value of each stored option, in StoredOption order.
+const wchar_t* const kValueNames[kStoredOptionCount] = {L"Mode",          L"ShortName",     L"NoExtension",
+                                                        L"ConvertSpace",  L"WQuotation",    L"DirectorySepalator",
+                                                        L"FileSeparator", L"ConvertUpLower"};
+
+// Reads through the open key; the stored type is not asked for, so any type whose data fits is accepted.
+class RegistryOptionReader final : public StoredOptionReader {
+public:
+    bool Read(StoredOption option, void* buffer, std::size_t& size) override {
+        DWORD error = 0;
+        DWORD bytes = static_cast<DWORD>(size);
+        const bool read = ReadSetting(kValueNames[static_cast<std::size_t>(option)], nullptr, buffer, &bytes, &error) ==
+                          kSettingsDone;
+        size = bytes;
+        return read;
     }
-    field = value;
-    return true;
-}
+};
 
 } // namespace
 
@@ -94,29 +101,13 @@ int WriteSetting(const wchar_t* valueName, DWORD type, const void* data, DWORD s
 
 CopyOptions LoadCopyOptions() {
     const auto lock = LockSettings();
-    CopyOptions options;
     DWORD error = 0;
     if (OpenSettingsKey(kSettingsKeyName, &error) != kSettingsDone) {
-        return options;
+        return CopyOptions();
     }
-    ReadDword(L"Mode", options.Mode);
-    ReadDword(L"ShortName", options.ShortName);
-    ReadDword(L"NoExtension", options.NoExtension);
-    ReadDword(L"ConvertSpace", options.ConvertSpace);
-    ReadDword(L"WQuotation", options.WQuotation);
-    ReadDword(L"DirectorySepalator", options.DirectorySepalator);
-    char16_t separator[4] = {}; // 8 bytes; a text without its own terminator is cut at the buffer's end
-    DWORD size = sizeof(separator);
-    if (ReadSetting(L"FileSeparator", nullptr, separator, &size, &error) == kSettingsDone) {
-        std::size_t length = 0;
-        while (length < 4 && separator[length] != u'\0') {
-            ++length;
-        }
-        options.FileSeparator = std::u16string(separator, length);
-    }
-    ReadDword(L"ConvertUpLower", options.ConvertUpLower);
+    RegistryOptionReader reader;
+    const CopyOptions options = LoadStoredOptions(reader);
     CloseSettingsKey(&error);
-    Normalise(options);
     return options;
 }
 
