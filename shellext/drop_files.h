@@ -1,19 +1,20 @@
 #pragma once
-// The selection as the shell hands it over: a CF_HDROP block read straight, in one pass, never past its end.
+// The selection as the shell hands it over: a CF_HDROP global block, locked while the engine reads it.
 
-#include "engine/file_list.h"
+#include "engine/drop_files.h"
 
 #include <windows.h>
 
-#include <cstddef>
-
 namespace pathlift {
 
-// Appends the names of a CF_HDROP block (a DROPFILES header followed by the names) to files, in order.
-void AppendDropFiles(HGLOBAL block, FileList& files);
+// 8-bit names in the system's ANSI code page, as DragQueryFileW converts them.
+class SystemCodePageDecoder final : public AnsiDecoder {
+public:
+    std::size_t Decode(const char* text, std::size_t bytes, char16_t* out) noexcept override;
+};
 
-// The same for a block already in memory: data is its first byte, size its length in bytes; nothing at or past
-// data + size is read. Throws only std::bad_alloc, and then leaves files as it was.
-void AppendDropFileNames(const void* data, std::size_t size, FileList& files);
+// The names of a CF_HDROP block, in order; an empty Selection when the block is null or cannot be locked.
+// Throws only std::bad_alloc.
+Selection ReadDropFiles(HGLOBAL block);
 
 } // namespace pathlift

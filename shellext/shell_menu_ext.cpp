@@ -7,27 +7,12 @@
 #include "trace.h"
 
 #include "dialog/copy_dialog.h"
+#include "engine/win/unique_handles.h"
 #include "res/resource.h"
 
 namespace pathlift {
 
 namespace {
-
-// Releases a storage medium that GetData filled, on every path out.
-class ScopedMedium {
-public:
-    ScopedMedium() = default;
-    ~ScopedMedium() {
-        if (filled) {
-            ReleaseStgMedium(&medium);
-        }
-    }
-    ScopedMedium(const ScopedMedium&) = delete;
-    ScopedMedium& operator=(const ScopedMedium&) = delete;
-
-    STGMEDIUM medium = {TYMED_HGLOBAL, {nullptr}, nullptr};
-    bool filled = false;
-};
 
 // Copies at most capacity units, the terminator included, so a small buffer gets a cut but terminated text.
 void CopyBounded(const wchar_t* text, wchar_t* out, UINT capacity) {
@@ -198,8 +183,7 @@ STDMETHODIMP CShellMenuExt::InvokeCommand(CMINVOKECOMMANDINFO* pici) {
 HRESULT CShellMenuExt::Pathlift(HWND, LPCSTR, LPCSTR, LPCSTR, int) {
     TraceA("CShellMenuExt::Pathlift()\r\n");
     return ComBoundary([&] {
-        FileList files;
-        CollectSelectedFiles(dataObject_, files);
+        FileList files = CollectSelectedFiles(dataObject_).ToList();
         // The dialog copies the list while it starts, before CreateDialogParamW returns.
         SetLastError(0);
         HWND dialog = CreateDialogParamW(g_hInstDll, MAKEINTRESOURCEW(IDD_COPY_DIALOG), nullptr, DlgProc,
@@ -215,19 +199,16 @@ HRESULT CShellMenuExt::Pathlift(HWND, LPCSTR, LPCSTR, LPCSTR, int) {
     });
 }
 
-void CollectSelectedFiles(IDataObject* dataObject, FileList& files) {
+Selection CollectSelectedFiles(IDataObject* dataObject) {
     if (dataObject == nullptr) {
-        return;
+        return {};
     }
     FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-    ScopedMedium medium;
-    if (FAILED(dataObject->GetData(&format, &medium.medium))) {
-        return;
+    UniqueStgMedium medium;
+    if (FAILED(medium.GetData(dataObject, &format)) || medium.get().tymed != TYMED_HGLOBAL) {
+        return {};
     }
-    medium.filled = true;
-    if (medium.medium.tymed == TYMED_HGLOBAL) {
-        AppendDropFiles(medium.medium.hGlobal, files);
-    }
+    return ReadDropFiles(medium.get().hGlobal);
 }
 
 } // namespace pathlift

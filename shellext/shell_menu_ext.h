@@ -1,7 +1,7 @@
 #pragma once
 // The context-menu handler the shell creates for a selection of files and folders.
 
-#include "engine/file_list.h"
+#include "engine/selection.h"
 
 #include <windows.h>
 
@@ -34,9 +34,9 @@ private:
     IDataObject* dataObject_ = nullptr; // one reference held while set
 };
 
-// Appends the file-system paths of the selection, in the data object's order. A null data object, one without a
-// CF_HDROP form or a failed GetData leaves the list as it was. Only std::bad_alloc can leave it.
-void CollectSelectedFiles(IDataObject* dataObject, FileList& files);
+// The file-system paths of the selection, in the data object's order. A null data object, one without a CF_HDROP
+// form or a failed GetData gives an empty Selection. Only std::bad_alloc can leave it.
+Selection CollectSelectedFiles(IDataObject* dataObject);
 
 inline constexpr wchar_t kMenuText[] = L"選択ファイルのパスをコピー";
 inline constexpr char kVerbA[] = "Copy selected file name or path to clipboard.";
