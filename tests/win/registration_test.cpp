@@ -182,12 +182,7 @@ class AssociationNotices {
 public:
     AssociationNotices() {
         WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
-            if (message == kNotice && static_cast<LONG>(lParam) == SHCNE_ASSOCCHANGED) {
-                ++*reinterpret_cast<int*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-            }
-            return DefWindowProcW(window, message, wParam, lParam);
-        };
+        windowClass.lpfnWndProc = Proc;
         windowClass.lpszClassName = L"PathliftNoticeCounter";
         RegisterClassW(&windowClass);
         window_ =
@@ -213,6 +208,12 @@ public:
 
 private:
     static constexpr UINT kNotice = WM_APP + 1;
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == kNotice && static_cast<LONG>(lParam) == SHCNE_ASSOCCHANGED) {
+            ++*reinterpret_cast<int*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
     HWND window_ = nullptr;
     ULONG id_ = 0;
     int count_ = 0;
