@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <olectl.h>
+#include <sddl.h>
 
 #include <cstring>
 #include <string>
@@ -149,6 +150,45 @@ TEST_F(RegistrationWithoutModulePath, WritesNothingAndFails) {
         }
         EXPECT_EQ(ValueText(HKEY_LOCAL_MACHINE, kApproved, kClassId), written ? L"Pathlift" : L"<none>");
     }
+}
+
+// The approval key refuses writes, as it does for a user without administrator rights.
+class RegistrationRefusedApproval : public ::testing::Test {
+protected:
+    void SetUp() override {
+        DllUnregisterServer();
+        g_hInstDll = GetModuleHandleW(nullptr);
+        ASSERT_TRUE(SetApprovalSecurity(L"D:(D;;0x6;;;WD)(A;;KA;;;WD)")) << "deny setting values and sub-keys";
+    }
+    void TearDown() override {
+        SetApprovalSecurity(L"D:(A;;KA;;;WD)");
+        DllUnregisterServer();
+        g_hInstDll = nullptr;
+    }
+    static bool SetApprovalSecurity(const wchar_t* sddl) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
+            return false;
+        }
+        HKEY key = nullptr;
+        LSTATUS status =
+            RegCreateKeyExW(HKEY_LOCAL_MACHINE, kApproved, 0, nullptr, 0, WRITE_DAC, nullptr, &key, nullptr);
+        if (status == ERROR_SUCCESS) {
+            status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
+            RegCloseKey(key);
+        }
+        LocalFree(descriptor);
+        return status == ERROR_SUCCESS;
+    }
+};
+
+TEST_F(RegistrationRefusedApproval, FailsAndKeepsWhatWasWrittenBefore) {
+    EXPECT_EQ(DllRegisterServer(), SELFREG_E_CLASS);
+    EXPECT_NE(ValueText(HKEY_CLASSES_ROOT, kServerKey, nullptr), L"<none>");
+    for (const wchar_t* handler : kHandlerKeys) {
+        EXPECT_EQ(ValueText(HKEY_CLASSES_ROOT, handler, nullptr), kClassId);
+    }
+    EXPECT_EQ(ValueText(HKEY_LOCAL_MACHINE, kApproved, kClassId), L"<none>");
 }
 
 } // namespace
