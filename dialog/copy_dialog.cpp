@@ -3,6 +3,7 @@
 
 #include "copy_dialog.h"
 
+#include "keyboard_hook.h"
 #include "option_controls.h"
 #include "placement.h"
 #include "selected_files.h"
@@ -131,10 +132,15 @@ INT_PTR OnInitDialog(HWND hDlg, LPARAM lParam) noexcept {
     } catch (...) {
         return AbandonDialog(hDlg);
     }
+    AttachKeyboard(hDlg); // without the hook the dialog still works with the mouse
     RECT desktop = {};
     GetClientRect(GetDesktopWindow(), &desktop);
-    const WindowOrigin origin = CentredOrigin(desktop.right, desktop.bottom);
-    MoveWindow(hDlg, origin.x, origin.y, kCopyDialogWidth, kCopyDialogHeight, FALSE);
+    // The dialog manager has already sized the window for the template at the current font and resolution.
+    RECT sized = {};
+    GetWindowRect(hDlg, &sized);
+    const WindowSize size = CopyDialogSize(sized.right - sized.left, sized.bottom - sized.top);
+    const WindowOrigin origin = CentredOrigin(desktop.right, desktop.bottom, size);
+    MoveWindow(hDlg, origin.x, origin.y, size.width, size.height, FALSE);
     return TRUE;
 }
 
@@ -205,9 +211,11 @@ INT_PTR OnClose(HWND hDlg) noexcept {
 }
 
 // The last message a window gets. A dialog destroyed without WM_CLOSE (its thread ended, or another program
-// destroyed it) gives back its entry here, silently, and every counted dialog gives back its share.
+// destroyed it) gives back its entry here, silently, and every counted dialog gives back its share and its hold
+// on the thread's keyboard hook.
 void OnFinalDestroy(HWND hDlg) noexcept {
     UnregisterSelectedFiles(hDlg);
+    DetachKeyboard(hDlg);
     if (RemovePropW(hDlg, kCountedProperty) != nullptr) {
         --g_openDialogs;
     }

@@ -1,6 +1,8 @@
 #pragma once
 // The modeless copy dialog: created from IDD_COPY_DIALOG with the address of a FileList as its parameter.
 
+#include "pathlift_version.h"
+
 #include <windows.h>
 
 namespace pathlift {
@@ -21,7 +23,7 @@ inline constexpr wchar_t kNoMemoryText[] =
 inline constexpr wchar_t kUnregisterFailedText[] =
     L"Failed to unregister selected files.\nOn DlgProc(hDlg, WM_CLOSE, wp, lp)";
 inline constexpr wchar_t kAboutText[] =
-    L"Pathlift Shell Extension v1.1\n"
+    L"Pathlift Shell Extension v" PATHLIFT_VERSION_SHORT_W L"\n"
     L"build 2010/04/25\n"
     L"Copyright (C) 2026 The Pathlift developers\n"
     L"Support: support@pathlift.example\n"

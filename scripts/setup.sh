@@ -6,6 +6,8 @@ packages=(
     cmake ninja-build g++ clang-format googletest clang-14 libclang-rt-14-dev
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
     wine wine32:i386 wine64 xvfb x11-utils
+    fonts-noto-cjk imagemagick fonts-wine
+    wixl msitools zip python3
 )
 
 as_root() {

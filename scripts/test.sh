@@ -1,7 +1,7 @@
 #!/bin/bash
 # Installs what is missing, then builds every preset and runs all its tests: natively with sanitizers, and the
-# 32- and 64-bit Windows builds under Wine with a virtual display; then runs each fuzz target for a short while.
-# Exits non-zero if anything failed.
+# 32- and 64-bit Windows builds under Wine with a virtual display; then runs each fuzz target for a short while,
+# builds the Windows packages and installs, upgrades and removes them under Wine. Exits non-zero if anything failed.
 set -uo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -72,9 +72,18 @@ else
     done
 fi
 
+echo "== packages: build, install, upgrade and remove under Wine"
+started=$(date +%s)
+if bash tests/packages/package_test.sh; then
+    summaries[packages]="all checks passed in $(($(date +%s) - started)) s"
+else
+    summaries[packages]="failed"
+    failed+=("packages")
+fi
+
 echo
 echo "== summary"
-for preset in native win32 win64 fuzz; do
+for preset in native win32 win64 fuzz packages; do
     echo "$preset: ${summaries[$preset]:-not run}"
 done
 if [ "${#failed[@]}" -ne 0 ]; then

@@ -50,6 +50,13 @@ wine_session_start() {
     fi
     # Without a window manager Wine waits about two seconds for each window to go away unless windows are unmanaged.
     "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    # The prefix has no Japanese font: the dialog's face, its Windows 2000 form, the Japanese UI face and Tahoma
+    # (what Wine substitutes for "MS Shell Dlg" and uses for its own window captions) all become Noto Sans CJK JP,
+    # so every caption shows real text instead of empty boxes.
+    local face
+    for face in "MS Shell Dlg" "MS Shell Dlg 2" "MS UI Gothic" "Tahoma"; do
+        "$WINE64" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d "Noto Sans CJK JP" /f >/dev/null 2>&1
+    done
     # Wine's 32-bit loader needs a kernel that executes i386 programs; some sandboxed kernels do not.
     if /usr/lib/wine/wine --version >/dev/null 2>&1; then
         export WINE32_RUNS=1

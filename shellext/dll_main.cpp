@@ -5,6 +5,7 @@
 #include "trace.h"
 
 #include "dialog/copy_dialog.h"
+#include "dialog/keyboard_hook.h"
 
 namespace pathlift {
 
@@ -47,8 +48,9 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
     return ComBoundary([&] { return CShellMenuExtFactory::Create(riid, ppv); });
 }
 
-// An open copy dialog runs this module's code without holding any COM object, so it keeps the module too.
+// An open copy dialog runs this module's code without holding any COM object, and so does a keyboard hook of
+// ours, which the system would call into an unloaded module: both keep the module too.
 STDAPI DllCanUnloadNow() {
     TraceA("In DLLCanUnloadNow\r\n");
-    return LiveObjects() != 0 || OpenCopyDialogCount() != 0 ? S_FALSE : S_OK;
+    return LiveObjects() != 0 || OpenCopyDialogCount() != 0 || KeyboardHookCount() != 0 ? S_FALSE : S_OK;
 }

@@ -1,15 +1,16 @@
 // The main job's host: plays Explorer with Pathlift.dll for the paths given (or a few sample files), works the copy
 // dialog the menu entry opens, and prints each step and then what the clipboard holds.
 //
-//   shell_host [--dll <path>] [--no-register] [--saved-options] [copy flags] [paths...]
+//   shell_host [--dll <path>] [--no-register] [--saved-options] [--show <ms>] [copy flags] [paths...]
 //
 // --dll defaults to the Pathlift.dll of the build directory this program was built in (its parent directory),
 // then to one next to the program. --no-register uses the server as already registered. --saved-options presses
 // Copy with the options the dialog loaded instead of setting the flags' options. --interactive leaves the dialog
-// to the user.
+// to the user. --show <ms> shows the menu as a popup and the dialog on screen that long each, for pictures.
 
 #include "console.h"
 #include "host_options.h"
+#include "host_text.h"
 #include "shell_host_flow.h"
 
 #include <string>
@@ -19,12 +20,6 @@ namespace {
 
 using namespace pathlift;
 using namespace pathlift::tools;
-
-std::wstring FullPath(const std::wstring& path) {
-    wchar_t full[MAX_PATH * 4] = {};
-    const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH * 4, full, nullptr);
-    return length == 0 || length >= MAX_PATH * 4 ? path : std::wstring(full, length);
-}
 
 bool Exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -53,7 +48,7 @@ bool ShownOnAScreen() {
 }
 
 const wchar_t kOwnUsage[] =
-    L"host flags: --dll <path to Pathlift.dll>  --no-register  --saved-options  --interactive\n";
+    L"host flags: --dll <path to Pathlift.dll>  --no-register  --saved-options  --interactive  --show <ms>\n";
 
 } // namespace
 
@@ -61,6 +56,7 @@ int wmain(int argc, wchar_t** argv) {
     std::wstring dll;
     bool registerServer = true;
     bool savedOptions = false;
+    DWORD showMs = 0;
     std::vector<std::wstring> copyArguments;
     for (int i = 1; i < argc; ++i) {
         const std::wstring argument = argv[i];
@@ -74,6 +70,12 @@ int wmain(int argc, wchar_t** argv) {
             registerServer = false;
         } else if (argument == L"--saved-options") {
             savedOptions = true;
+        } else if (argument == L"--show") {
+            showMs = i + 1 < argc ? wcstoul(argv[++i], nullptr, 10) : 0;
+            if (showMs == 0) {
+                PrintError(L"shell_host: --show needs a time in milliseconds\n");
+                return 2;
+            }
         } else {
             copyArguments.push_back(argument);
         }
@@ -96,6 +98,11 @@ int wmain(int argc, wchar_t** argv) {
     ShellHostSettings settings;
     settings.dllPath = dll.empty() ? DefaultDllPath() : FullPath(dll);
     settings.registerServer = registerServer;
+    settings.showMs = showMs;
+    if (showMs != 0) {
+        settings.existingMenuItems = 6; // the entry among Explorer's own, where Explorer puts a handler's
+        settings.menuIndex = 2;
+    }
     settings.action = request.interactive ? DialogAction::LeaveToUser
                       : savedOptions      ? DialogAction::CopySavedOptions
                                           : DialogAction::SetOptionsAndCopy;

@@ -4,9 +4,6 @@
 // then works the copy dialog that opens, as a user would, and reads back what the clipboard holds.
 
 #include "host_options.h"
-#include "shell_host_handles.h"
-
-#include "engine/file_list.h"
 
 #include <windows.h>
 
@@ -16,8 +13,6 @@
 
 namespace pathlift::tools {
 
-// The caption of the copy dialog the menu entry opens.
-inline constexpr wchar_t kCopyDialogCaption[] = L"パスをクリップボードにコピー";
 // The handler's key under HKCR\<type>\ShellEx\ContextMenuHandlers.
 inline constexpr wchar_t kHandlerName[] = L"Pathlift";
 
@@ -34,13 +29,17 @@ struct ShellHostSettings {
     bool registerServer = true;
     DialogAction action = DialogAction::SetOptionsAndCopy;
     // The menu as Explorer hands it over: this many items of its own first (ids 0x8000 and up, out of the
-    // handler's range), and the place and the id range given to QueryContextMenu.
+    // handler's range; the first six named as Explorer names them), and the place and the id range given to
+    // QueryContextMenu.
     int existingMenuItems = 0;
     UINT menuIndex = 0;
     UINT firstCommandId = 1;
     UINT lastCommandId = 0x7FFF;
     // How long the dialog may take to go away after Copy or Cancel.
     DWORD closeTimeoutMs = 10000;
+    // When not 0, for pictures: the menu is shown as a popup for this long, and the dialog is left on screen this
+    // long before it is worked.
+    DWORD showMs = 0;
     // Receives one line per step as it happens (the line has no newline); may be empty.
     std::function<void(const std::wstring&)> progress;
 };
@@ -73,21 +72,5 @@ struct ShellHostResult {
 // calling thread becomes a single-threaded apartment for the duration; the module is loaded
 // and freed again. Safe to call repeatedly in one process.
 ShellHostResult RunShellHost(const ShellHostSettings& settings, const HostRequest& request);
-
-// The shell's data object for the paths (made absolute first), taken only when its CF_HDROP names exactly those
-// items in order: IShellFolder::GetUIObjectOf over the common parent when every item has the same one, otherwise
-// SHCreateDataObject and then CIDLData_CreateFromIDArray over the items' full id lists; when none of them names
-// the selection (Wine 8 for items of different folders), the host's own object with the same two formats. COM
-// must be initialised on the calling thread.
-struct ShellSelection {
-    ComPtr<IDataObject> dataObject;
-    std::wstring madeBy;
-    std::wstring error;
-    HRESULT failedResult = S_OK;
-};
-ShellSelection CreateShellSelection(const FileList& paths);
-
-// "0x80070002"
-std::wstring HresultText(HRESULT result);
 
 } // namespace pathlift::tools

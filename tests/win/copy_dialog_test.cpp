@@ -2,7 +2,7 @@
 // registry, and every way they close, with the message boxes a user would see.
 
 #include "dialog/copy_dialog.h"
-#include "dialog/placement.h"
+#include "dialog/keyboard_hook.h"
 #include "dialog/selected_files.h"
 #include "dialog/settings_store.h"
 #include "engine/storage.h"
@@ -20,16 +20,6 @@ namespace {
 using namespace pathlift::testing;
 
 const FileList kFiles = {uR"(C:\Work\my file.txt)", uR"(C:\Work\Sub Dir\Read Me.md)"};
-const wchar_t* const kValueNames[] = {L"Mode",       L"ShortName",          L"NoExtension",   L"ConvertSpace",
-                                      L"WQuotation", L"DirectorySepalator", L"FileSeparator", L"ConvertUpLower"};
-
-std::vector<StoredValue> AllStored() {
-    std::vector<StoredValue> values;
-    for (const wchar_t* name : kValueNames) {
-        values.push_back(Stored(name));
-    }
-    return values;
-}
 
 StoredValue Separator(const std::wstring& text) {
     return Text(REG_MULTI_SZ, text + L'\0');
@@ -44,6 +34,7 @@ protected:
     void TearDown() override {
         PumpMessages();
         EXPECT_EQ(OpenCopyDialogCount(), 0) << "a dialog was left open or not counted down";
+        EXPECT_EQ(KeyboardHookCount(), 0) << "the keyboard hook outlived the thread's last dialog";
         EXPECT_EQ(SelectedFilesEntryCount(), 0u) << "a dialog left its entry behind";
         DeleteSettingsKey();
     }
@@ -73,7 +64,7 @@ TEST_F(CopyDialog, WithoutSettingsShowsDefaultsAndTheFirstCopyWritesAllEight) {
     EXPECT_EQ(ClipboardText(), L"C:\\Work\\my file.txt\r\nC:\\Work\\Sub Dir\\Read Me.md");
     const std::vector<StoredValue> expected = {Dword(1), Dword(0), Dword(0),           Dword(0),
                                                Dword(0), Dword(1), Separator(L"\r\n"), Dword(0)};
-    EXPECT_EQ(AllStored(), expected);
+    EXPECT_EQ(AllStoredOptions(), expected);
     EXPECT_TRUE(boxes.Seen().empty());
 }
 
@@ -110,7 +101,7 @@ TEST_F(CopyDialog, ClickedOptionsAreCopiedAndStored) {
         Click(dialog, IDC_BUTTON_COPY);
         EXPECT_FALSE(IsWindow(dialog));
         EXPECT_EQ(ClipboardText(), row.text);
-        EXPECT_EQ(AllStored(), row.stored);
+        EXPECT_EQ(AllStoredOptions(), row.stored);
     }
     EXPECT_TRUE(boxes.Seen().empty());
 }
@@ -172,7 +163,7 @@ TEST_F(CopyDialog, OddStoredValuesAreShownNormalisedAndStoredCleanAfterCopy) {
 TEST_F(CopyDialog, CancelAndTheCloseBoxLeaveTheStoredOptionsAlone) {
     StoreDword(L"Mode", 2);
     Store(L"FileSeparator", Separator(L";"));
-    const std::vector<StoredValue> before = AllStored();
+    const std::vector<StoredValue> before = AllStoredOptions();
     for (bool closeBox : {false, true}) {
         SCOPED_TRACE(closeBox ? "close box" : "Cancel");
         HWND dialog = Open();
@@ -186,7 +177,7 @@ TEST_F(CopyDialog, CancelAndTheCloseBoxLeaveTheStoredOptionsAlone) {
             Click(dialog, IDCANCEL);
         }
         EXPECT_FALSE(IsWindow(dialog));
-        EXPECT_EQ(AllStored(), before);
+        EXPECT_EQ(AllStoredOptions(), before);
         EXPECT_EQ(ClipboardText(), L"before");
 
         HWND again = Open();
@@ -196,23 +187,6 @@ TEST_F(CopyDialog, CancelAndTheCloseBoxLeaveTheStoredOptionsAlone) {
         Click(again, IDCANCEL);
     }
     EXPECT_TRUE(boxes.Seen().empty());
-}
-
-TEST_F(CopyDialog, LandsCentredWithItsFixedSize) {
-    RECT desktop = {};
-    GetClientRect(GetDesktopWindow(), &desktop);
-    ASSERT_EQ(desktop.right, 1024) << "the test display is 1024 x 768";
-    ASSERT_EQ(desktop.bottom, 768);
-    HWND dialog = Open();
-    ASSERT_NE(dialog, nullptr);
-    RECT window = {};
-    GetWindowRect(dialog, &window);
-    EXPECT_EQ(window.left, 294);
-    EXPECT_EQ(window.top, 231);
-    EXPECT_EQ(window.right - window.left, 435);
-    EXPECT_EQ(window.bottom - window.top, 306);
-    EXPECT_EQ(GetFocus(), GetDlgItem(dialog, IDC_BUTTON_COPY)) << "Copy is the first tab stop and takes the focus";
-    Click(dialog, IDCANCEL);
 }
 
 TEST_F(CopyDialog, OnlyAClickOfTheKnownButtonsIsHandled) {

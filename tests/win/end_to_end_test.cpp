@@ -5,6 +5,7 @@
 #include "tools/host_options.h"
 #include "tools/shell_host_data_object.h"
 #include "tools/shell_host_flow.h"
+#include "tools/shell_selection.h"
 
 #include "tests/win/registry_support.h"
 #include "tests/win/temp_directory.h"
@@ -82,15 +83,6 @@ std::wstring ShortPath(const std::wstring& path) {
     wchar_t shortPath[MAX_PATH * 4] = {};
     const DWORD length = GetShortPathNameW(path.c_str(), shortPath, MAX_PATH * 4);
     return {shortPath, length};
-}
-
-std::vector<StoredValue> AllStoredOptions() {
-    std::vector<StoredValue> values;
-    for (const wchar_t* name : {L"Mode", L"ShortName", L"NoExtension", L"ConvertSpace", L"WQuotation",
-                                L"DirectorySepalator", L"FileSeparator", L"ConvertUpLower"}) {
-        values.push_back(Stored(name));
-    }
-    return values;
 }
 
 // The paths a data object's CFSTR_SHELLIDLIST names: each item's list joined to the parent's.

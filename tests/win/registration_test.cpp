@@ -3,6 +3,7 @@
 
 #include "tests/win/shell_support.h"
 #include "tests/win/temp_directory.h"
+#include "tools/dialog_driver.h"
 
 #include <gtest/gtest.h>
 
@@ -381,8 +382,10 @@ TEST_F(Registration, TheComRuntimeLoadsItAndUnloadsItOnlyWhenNothingIsAlive) {
         info.cbSize = sizeof(info);
         ASSERT_EQ(menu->InvokeCommand(&info), S_OK);
     }
-    HWND dialog = FindWindowW(L"#32770", L"パスをクリップボードにコピー");
-    ASSERT_NE(dialog, nullptr);
+    // This thread's own: another test process may have a copy dialog open at the same time.
+    const std::vector<HWND> dialogs = tools::CopyDialogsOfThisThread();
+    ASSERT_EQ(dialogs.size(), 1u);
+    HWND dialog = dialogs.front();
     CoFreeUnusedLibrariesEx(0, 0);
     EXPECT_TRUE(ModuleLoaded()) << "an open dialog keeps the module after every COM object is gone";
     SendDlgItemMessageW(dialog, IDCANCEL, BM_CLICK, 0, 0);

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,16 @@ inline StoredValue Stored(const wchar_t* name) {
     }
     RegCloseKey(key);
     return value;
+}
+
+// The eight options as stored, in the order the dialog writes them; an absent value is a default StoredValue.
+inline std::vector<StoredValue> AllStoredOptions() {
+    std::vector<StoredValue> values;
+    for (const wchar_t* name : {L"Mode", L"ShortName", L"NoExtension", L"ConvertSpace", L"WQuotation",
+                                L"DirectorySepalator", L"FileSeparator", L"ConvertUpLower"}) {
+        values.push_back(Stored(name));
+    }
+    return values;
 }
 
 inline StoredValue Dword(std::uint32_t v) {

@@ -4,6 +4,7 @@
 #include "tests/win/shell_support.h"
 #include "tests/win/temp_directory.h"
 #include "tests/win/trace_capture.h"
+#include "tools/dialog_driver.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <shlobj.h>
 
 #include <cstring>
+#include <thread>
 
 namespace pathlift {
 namespace {
@@ -440,6 +442,69 @@ TEST(Handler, TheDialogOutlivesTheHandlerAndKeepsTheModule) {
     EXPECT_EQ(copied, files[0] + L";" + files[1] + L";" + files[2]);
     EXPECT_EQ(CanUnloadNow(), S_OK);
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Pathlift");
+    OleUninitialize();
+}
+
+// Opens the copy dialog for the files through a new handler, as the shell does; the handler is handed back.
+HWND InvokeOnThisThread(const std::vector<std::wstring>& files, ComPtr<IContextMenu>& menu) {
+    ComPtr<IDataObject> data = ShellDataObject(files);
+    ComPtr<IShellExtInit> init;
+    if (!data || FAILED(Factory()->CreateInstance(nullptr, IID_IShellExtInit, init.Out())) ||
+        FAILED(init->Initialize(nullptr, data.get(), nullptr)) ||
+        FAILED(init->QueryInterface(IID_IContextMenu, menu.Out()))) {
+        return nullptr;
+    }
+    const std::vector<HWND> before = tools::CopyDialogsOfThisThread();
+    CMINVOKECOMMANDINFO info = {};
+    info.cbSize = sizeof(info);
+    info.lpVerb = MAKEINTRESOURCEA(0);
+    menu->InvokeCommand(&info);
+    for (HWND dialog : tools::CopyDialogsOfThisThread()) {
+        if (std::find(before.begin(), before.end(), dialog) == before.end()) {
+            return dialog;
+        }
+    }
+    return nullptr;
+}
+
+// Two dialogs here and one on a second thread, each closed by an Esc that its thread's plain loop takes off the
+// queue: the module stays while any dialog, and so any keyboard hook, is left, and then while an object is.
+TEST(Handler, DialogsOnTwoThreadsAndTheLastObjectKeepTheModule) {
+    ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
+    TempDirectory dir;
+    const std::vector<std::wstring> files = {dir.File(L"one file.txt")};
+    ComPtr<IContextMenu> first, second;
+    HWND dialogs[3] = {InvokeOnThisThread(files, first), InvokeOnThisThread(files, second), nullptr};
+    second.Reset();
+    HANDLE opened = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread other([&] {
+        OleInitialize(nullptr);
+        {
+            ComPtr<IContextMenu> menu;
+            dialogs[2] = InvokeOnThisThread(files, menu);
+        }
+        SetEvent(opened);
+        tools::PumpUntilGone(dialogs[2], 20000);
+        OleUninitialize();
+    });
+    WaitForSingleObject(opened, 10000);
+    CloseHandle(opened);
+    if (dialogs[0] == nullptr || dialogs[1] == nullptr || dialogs[2] == nullptr) {
+        PostMessageW(dialogs[2], WM_CLOSE, 0, 0);
+        other.join();
+        FAIL() << "a dialog did not open";
+    }
+    for (int which : {0, 2, 1}) {
+        EXPECT_EQ(CanUnloadNow(), S_FALSE) << "dialog " << which << " is still open";
+        tools::PressKey(dialogs[which], VK_ESCAPE); // taken off the queue by that thread's plain loop
+        EXPECT_TRUE(tools::PumpUntilGone(dialogs[which], 3000)) << "Esc closes dialog " << which;
+    }
+    other.join();
+    EXPECT_EQ(CanUnloadNow(), S_FALSE) << "a handler is still held";
+    first.Reset();
+    EXPECT_EQ(CanUnloadNow(), S_OK);
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Pathlift");
+    Take();
     OleUninitialize();
 }
 
