@@ -3,19 +3,19 @@
 
 #include "settings_store.h"
 
-#include <cstring>
+#include "engine/stored_options.h"
 
 namespace pathlift {
 
 namespace {
 
-// The eight values, in the order they are read and written. Each number is a DWORD; the one without a number
-// field is FileSeparator, the text.
-struct StoredOption {
+// The eight values, in StoredOption order, which is the order they are read and written. Each number is a DWORD;
+// the one without a number field is FileSeparator, the text.
+struct StoredValue {
     const wchar_t* name;
     std::uint32_t CopyOptions::*number;
 };
-constexpr StoredOption kStoredOptions[] = {
+constexpr StoredValue kStoredOptions[kStoredOptionCount] = {
     {L"Mode", &CopyOptions::Mode},
     {L"ShortName", &CopyOptions::ShortName},
     {L"NoExtension", &CopyOptions::NoExtension},
@@ -37,29 +37,18 @@ LSTATUS Report(LSTATUS status, DWORD* lastError) {
     return status;
 }
 
-bool ReadDword(const wchar_t* name, std::uint32_t& field) {
-    DWORD error = 0;
-    std::uint32_t value = 0; // a stored value shorter than four bytes fills only its first bytes of a zeroed buffer
-    DWORD size = sizeof(value);
-    if (ReadSetting(name, nullptr, &value, &size, &error) != kSettingsDone) {
-        return false;
+// Reads through the open key; the stored type is not asked for, so any type whose data fits is accepted.
+class RegistryOptionReader final : public StoredOptionReader {
+public:
+    bool Read(StoredOption option, void* buffer, std::size_t& size) override {
+        DWORD error = 0;
+        DWORD bytes = static_cast<DWORD>(size);
+        const bool read = ReadSetting(kStoredOptions[static_cast<std::size_t>(option)].name, nullptr, buffer, &bytes,
+                                      &error) == kSettingsDone;
+        size = bytes;
+        return read;
     }
-    field = value;
-    return true;
-}
-
-void ReadSeparator(const wchar_t* name, std::u16string& separator) {
-    DWORD error = 0;
-    char16_t text[4] = {}; // 8 bytes; a text without its own terminator is cut at the buffer's end
-    DWORD size = sizeof(text);
-    if (ReadSetting(name, nullptr, text, &size, &error) == kSettingsDone) {
-        std::size_t length = 0;
-        while (length < 4 && text[length] != u'\0') {
-            ++length;
-        }
-        separator = std::u16string(text, length);
-    }
-}
+};
 
 } // namespace
 
@@ -124,20 +113,13 @@ int WriteSetting(const wchar_t* valueName, DWORD type, const void* data, DWORD s
 
 CopyOptions LoadCopyOptions() {
     const auto lock = LockSettings();
-    CopyOptions options;
     DWORD error = 0;
     if (OpenSettingsKey(kSettingsKeyName, &error) != kSettingsDone) {
-        return options;
+        return CopyOptions();
     }
-    for (const StoredOption& option : kStoredOptions) {
-        if (option.number == nullptr) {
-            ReadSeparator(option.name, options.FileSeparator);
-        } else {
-            ReadDword(option.name, options.*option.number);
-        }
-    }
+    RegistryOptionReader reader;
+    const CopyOptions options = LoadStoredOptions(reader);
     CloseSettingsKey(&error);
-    Normalise(options);
     return options;
 }
 
@@ -146,7 +128,7 @@ void SaveCopyOptions(const CopyOptions& options) noexcept {
         const auto lock = LockSettings();
         DWORD error = 0;
         OpenSettingsKey(kSettingsKeyName, &error); // when it fails every write does nothing, which is all right
-        for (const StoredOption& option : kStoredOptions) {
+        for (const StoredValue& option : kStoredOptions) {
             if (option.number == nullptr) {
                 WriteSetting(option.name, REG_MULTI_SZ, options.FileSeparator.c_str(),
                              static_cast<DWORD>((options.FileSeparator.size() + 1) * sizeof(char16_t)), &error);

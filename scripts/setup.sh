@@ -4,10 +4,10 @@
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ clang-format googletest
+    cmake ninja-build g++ clang-format googletest clang-14 libclang-rt-14-dev
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
     wine wine32:i386 wine64 xvfb x11-utils
-    fonts-noto-cjk imagemagick fonts-wine
+    fonts-noto-cjk imagemagick
     wixl msitools zip python3
     "$@"
 )

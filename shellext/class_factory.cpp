@@ -41,11 +41,11 @@ STDMETHODIMP CShellMenuExtFactory::QueryInterface(REFIID riid, void** ppv) {
 }
 
 STDMETHODIMP_(ULONG) CShellMenuExtFactory::AddRef() {
-    return ++references_;
+    return static_cast<ULONG>(InterlockedIncrement(&references_));
 }
 
 STDMETHODIMP_(ULONG) CShellMenuExtFactory::Release() {
-    const ULONG left = --references_;
+    const auto left = static_cast<ULONG>(InterlockedDecrement(&references_));
     if (left == 0) {
         delete this;
     }

@@ -22,7 +22,7 @@ private:
     CShellMenuExtFactory();
     ~CShellMenuExtFactory();
 
-    ULONG references_ = 0;
+    LONG references_ = 0; // interlocked: a caller may AddRef and Release on threads of its own
 };
 
 } // namespace pathlift

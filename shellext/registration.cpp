@@ -5,8 +5,11 @@
 
 #include "module.h"
 
+#include "engine/win/unique_handles.h"
+
 #include <objbase.h>
 #include <olectl.h>
+#include <shlobj.h>
 
 #include <initializer_list>
 #include <string>
@@ -50,27 +53,35 @@ bool ClassIdString(wchar_t (&out)[kBufferLength]) {
 
 // Creates or opens the key, sets one REG_SZ value and closes the key again; false when the key cannot be had.
 bool WriteValue(HKEY root, const wchar_t* subKey, const wchar_t* valueName, const wchar_t* data) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(root, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key, nullptr) !=
+    HKEY opened = nullptr;
+    if (RegCreateKeyExW(root, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &opened, nullptr) !=
         ERROR_SUCCESS) {
         return false;
     }
-    RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
+    const UniqueHkey key(opened);
+    RegSetValueExW(key.get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
                    static_cast<DWORD>((lstrlenW(data) + 1) * sizeof(wchar_t))); // the result is not looked at
-    RegCloseKey(key);
     return true;
 }
 
-// The module's full path, however long: a path cut to a fixed buffer would register a file that does not exist.
-std::wstring ModulePath() {
-    std::wstring path(kBufferLength, L'\0');
+// The module's full path, however long. False when the system gives none, or only a cut one even into the largest
+// buffer a path can need: either would register a file that does not exist.
+bool ModulePath(std::wstring& path) {
+    constexpr std::size_t kLongestBuffer = 32768;
+    path.assign(kBufferLength, L'\0');
     for (;;) {
         const DWORD length = GetModuleFileNameW(g_hInstDll, path.data(), static_cast<DWORD>(path.size()));
-        if (length < path.size() || path.size() >= 32768) {
-            path.resize(length);
-            return path;
+        if (length == 0) {
+            return false;
         }
-        path.resize(path.size() * 2);
+        if (length < path.size()) {
+            path.resize(length);
+            return true;
+        }
+        if (path.size() >= kLongestBuffer) {
+            return false;
+        }
+        path.assign(path.size() * 2, L'\0');
     }
 }
 
@@ -90,13 +101,60 @@ bool IsNtFamily() {
     return GetVersionExW(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
+// Lets a running shell pick up the new or removed handler without a restart.
+void TellTheShell() {
+    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+}
+
+HRESULT WriteRegistration(const wchar_t* classId, const std::wstring& modulePath) {
+    wchar_t subKey[kBufferLength];
+    for (const RegistrationEntry* entry = kRegistrationTable; entry->root != nullptr; ++entry) {
+        wsprintfW(subKey, entry->keyFormat, classId);
+        if (!WriteValue(entry->root, subKey, entry->valueName, RowData(entry->dataFormat, modulePath).c_str())) {
+            return SELFREG_E_CLASS;
+        }
+    }
+    for (const wchar_t* handlerFormat :
+         {L"*\\ShellEx\\ContextMenuHandlers\\%s", L"Folder\\ShellEx\\ContextMenuHandlers\\%s"}) {
+        wsprintfW(subKey, handlerFormat, kProductName);
+        if (!WriteValue(HKEY_CLASSES_ROOT, subKey, nullptr, classId)) {
+            return SELFREG_E_CLASS;
+        }
+    }
+    if (!IsNtFamily()) {
+        return S_OK;
+    }
+    return WriteValue(HKEY_LOCAL_MACHINE, kApprovedKey, classId, kProductName) ? S_OK : SELFREG_E_CLASS;
+}
+
+HRESULT RemoveRegistration(const wchar_t* classId) {
+    wchar_t subKey[kBufferLength];
+    wsprintfW(subKey, L"CLSID\\%s", classId);
+    DeleteRegistryKeyTree(HKEY_CLASSES_ROOT, subKey);
+    wsprintfW(subKey, L"*\\ShellEx\\ContextMenuHandlers\\%s", kProductName);
+    DeleteRegistryKeyTree(HKEY_CLASSES_ROOT, subKey);
+    wsprintfW(subKey, L"Folder\\ShellEx\\ContextMenuHandlers\\%s", kProductName);
+    DeleteRegistryKeyTree(HKEY_CLASSES_ROOT, subKey);
+    if (!IsNtFamily()) {
+        return S_OK;
+    }
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kApprovedKey, 0, KEY_SET_VALUE, &opened) != ERROR_SUCCESS) {
+        return SELFREG_E_CLASS;
+    }
+    const UniqueHkey approved(opened);
+    RegDeleteValueW(approved.get(), classId); // the result is not looked at
+    return S_OK;
+}
+
 } // namespace
 
 int DeleteRegistryKeyTree(HKEY parent, const wchar_t* name) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(parent, name, 0, KEY_ENUMERATE_SUB_KEYS, &key) != ERROR_SUCCESS) {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(parent, name, 0, KEY_ENUMERATE_SUB_KEYS, &opened) != ERROR_SUCCESS) {
         return 0;
     }
+    UniqueHkey key(opened);
     // Each removal moves the remaining sub-keys down, so index 0 is asked again; a sub-key that is still there
     // afterwards could not be removed and is stepped over.
     DWORD index = 0;
@@ -105,7 +163,7 @@ int DeleteRegistryKeyTree(HKEY parent, const wchar_t* name) {
     bool havePrevious = false;
     for (;;) {
         DWORD length = kBufferLength;
-        if (RegEnumKeyExW(key, index, subKey, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+        if (RegEnumKeyExW(key.get(), index, subKey, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
             break;
         }
         if (havePrevious && lstrcmpiW(subKey, previous) == 0) {
@@ -113,11 +171,11 @@ int DeleteRegistryKeyTree(HKEY parent, const wchar_t* name) {
             havePrevious = false;
             continue;
         }
-        DeleteRegistryKeyTree(key, subKey);
+        DeleteRegistryKeyTree(key.get(), subKey);
         lstrcpyW(previous, subKey);
         havePrevious = true;
     }
-    RegCloseKey(key);
+    key.reset();                 // closed before its own deletion
     RegDeleteKeyW(parent, name); // the result is not looked at
     return 1;
 }
@@ -126,32 +184,20 @@ int DeleteRegistryKeyTree(HKEY parent, const wchar_t* name) {
 
 using namespace pathlift;
 
+// Nothing is written without the module's whole path. A failure part-way leaves what was written before it.
 STDAPI DllRegisterServer() {
     return ComBoundary([] {
         wchar_t classId[kBufferLength];
         if (!ClassIdString(classId)) {
             return E_FAIL;
         }
-        const std::wstring modulePath = ModulePath();
-
-        wchar_t subKey[kBufferLength];
-        for (const RegistrationEntry* entry = kRegistrationTable; entry->root != nullptr; ++entry) {
-            wsprintfW(subKey, entry->keyFormat, classId);
-            if (!WriteValue(entry->root, subKey, entry->valueName, RowData(entry->dataFormat, modulePath).c_str())) {
-                return SELFREG_E_CLASS;
-            }
+        std::wstring modulePath;
+        if (!ModulePath(modulePath)) {
+            return SELFREG_E_CLASS;
         }
-        for (const wchar_t* handlerFormat :
-             {L"*\\ShellEx\\ContextMenuHandlers\\%s", L"Folder\\ShellEx\\ContextMenuHandlers\\%s"}) {
-            wsprintfW(subKey, handlerFormat, kProductName);
-            if (!WriteValue(HKEY_CLASSES_ROOT, subKey, nullptr, classId)) {
-                return SELFREG_E_CLASS;
-            }
-        }
-        if (!IsNtFamily()) {
-            return S_OK;
-        }
-        return WriteValue(HKEY_LOCAL_MACHINE, kApprovedKey, classId, kProductName) ? S_OK : SELFREG_E_CLASS;
+        const HRESULT hr = WriteRegistration(classId, modulePath);
+        TellTheShell();
+        return hr;
     });
 }
 
@@ -161,22 +207,8 @@ STDAPI DllUnregisterServer() {
         if (!ClassIdString(classId)) {
             return E_FAIL;
         }
-        wchar_t subKey[kBufferLength];
-        wsprintfW(subKey, L"CLSID\\%s", classId);
-        DeleteRegistryKeyTree(HKEY_CLASSES_ROOT, subKey);
-        wsprintfW(subKey, L"*\\ShellEx\\ContextMenuHandlers\\%s", kProductName);
-        DeleteRegistryKeyTree(HKEY_CLASSES_ROOT, subKey);
-        wsprintfW(subKey, L"Folder\\ShellEx\\ContextMenuHandlers\\%s", kProductName);
-        DeleteRegistryKeyTree(HKEY_CLASSES_ROOT, subKey);
-        if (!IsNtFamily()) {
-            return S_OK;
-        }
-        HKEY approved = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kApprovedKey, 0, KEY_SET_VALUE, &approved) != ERROR_SUCCESS) {
-            return SELFREG_E_CLASS;
-        }
-        RegDeleteValueW(approved, classId); // the result is not looked at
-        RegCloseKey(approved);
-        return S_OK;
+        const HRESULT hr = RemoveRegistration(classId);
+        TellTheShell();
+        return hr;
     });
 }

@@ -91,12 +91,12 @@ STDMETHODIMP CShellMenuExt::QueryInterface(REFIID riid, void** ppv) {
 
 STDMETHODIMP_(ULONG) CShellMenuExt::AddRef() {
     TraceA("CShellMenuExt::AddRef()\r\n");
-    return ++references_;
+    return static_cast<ULONG>(InterlockedIncrement(&references_));
 }
 
 STDMETHODIMP_(ULONG) CShellMenuExt::Release() {
     TraceA("CShellMenuExt::Release()\r\n");
-    const ULONG left = --references_;
+    const auto left = static_cast<ULONG>(InterlockedDecrement(&references_));
     if (left == 0) {
         delete this;
     }

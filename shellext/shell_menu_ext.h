@@ -30,7 +30,7 @@ private:
 
     HRESULT Pathlift(HWND hwnd, LPCSTR lpDirectory, LPCSTR lpVerb, LPCSTR lpParameters, int nShow);
 
-    ULONG references_ = 0;
+    LONG references_ = 0;               // interlocked: a caller may AddRef and Release on threads of its own
     IDataObject* dataObject_ = nullptr; // one reference held while set
 };
 

@@ -8,6 +8,28 @@
 
 namespace pathlift {
 
+namespace {
+
+// Ten tries 50 ms apart: a clipboard manager or a remote desktop holds the clipboard for a moment only.
+constexpr int kOpenAttempts = 10;
+constexpr DWORD kOpenRetryDelayMs = 50;
+
+// Another program may hold the clipboard briefly. Tries again for about half a second, then gives up. It sleeps
+// rather than running a message loop, so no other message of the dialog runs in the middle of a Copy.
+bool OpenClipboardWithRetry(UniqueClipboard& clipboard, HWND owner) noexcept {
+    for (int attempt = 1;; ++attempt) {
+        if (clipboard.Open(owner)) {
+            return true;
+        }
+        if (attempt == kOpenAttempts) {
+            return false;
+        }
+        Sleep(kOpenRetryDelayMs);
+    }
+}
+
+} // namespace
+
 ClipboardBlock::~ClipboardBlock() {
     Release();
 }
@@ -54,7 +76,7 @@ int ClipboardBlock::Publish(HWND owner) noexcept {
     GlobalUnlock(block_);
     characters_ = nullptr;
     UniqueClipboard clipboard;
-    if (!clipboard.Open(owner)) {
+    if (!OpenClipboardWithRetry(clipboard, owner)) {
         Release();
         return kClipboardBusy;
     }

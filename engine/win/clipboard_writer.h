@@ -9,8 +9,8 @@ namespace pathlift {
 
 enum : int { kClipboardDone = 0, kClipboardNoMemory = -1, kClipboardBusy = -2 };
 
-// 0: the text is on the clipboard; -1: no memory for it, clipboard untouched; -2: the clipboard could not be
-// opened, clipboard untouched. No retry: the clipboard's holder may keep it for as long as it likes.
+// 0: the text is on the clipboard; -1: no memory for it, clipboard untouched; -2: the clipboard stayed held by
+// another window for about half a second, clipboard untouched.
 int SetClipboardText(HWND owner, const wchar_t* text) noexcept;
 
 // The same in two steps, so a text can be written straight into the block the clipboard takes: Reserve the
@@ -25,7 +25,7 @@ public:
     // A movable, zero-filled block of length + 1 characters, locked: 0, or -1 when it cannot be had or locked.
     int Reserve(std::size_t length) noexcept;
     char16_t* Characters() const noexcept { return characters_; }
-    // Unlocks the block and hands it to the clipboard: 0, or -2 (the block released) when the clipboard is busy.
+    // Unlocks the block and hands it to the clipboard: 0, or -2 (the block released) when the clipboard stays busy.
     int Publish(HWND owner) noexcept;
 
 private:

@@ -2,11 +2,12 @@
 
 #include "engine/win/clipboard_writer.h"
 
+#include "tests/win/clipboard_holder.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
-#include <thread>
 
 namespace pathlift {
 namespace {
@@ -94,33 +95,26 @@ TEST(ClipboardText, ReplacesEveryFormerFormat) {
     EXPECT_EQ(ReadClipboard().text, std::wstring(L"new") + L'\0');
 }
 
-TEST(ClipboardText, HeldByAnotherThreadGivesBusyAndKeepsTheOldText) {
+TEST(ClipboardText, HeldBrieflyElsewhereArrivesHeldLongGivesBusyAndKeepsTheOldText) {
+    struct Row {
+        DWORD holdMs;
+        int result;
+        std::wstring text;
+    };
+    const Row rows[] = {
+        {100, kClipboardDone, L"new contents"},
+        {5000, kClipboardBusy, L"old contents"},
+    };
     Window owner;
-    ASSERT_EQ(SetClipboardText(owner.get(), L"old contents"), kClipboardDone);
-
-    HANDLE held = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    bool holderOpened = false;
-    std::thread holder([&] {
-        Window holding; // a thread that opens the clipboard without a window does not keep others out
-        holderOpened = OpenClipboard(holding.get()) != FALSE;
-        SetEvent(held);
-        WaitForSingleObject(done, 10000);
-        if (holderOpened) {
-            CloseClipboard();
-        }
-    });
-    WaitForSingleObject(held, 10000);
-    ASSERT_TRUE(holderOpened);
-
-    EXPECT_EQ(SetClipboardText(owner.get(), L"new contents"), kClipboardBusy);
-    EXPECT_EQ(SetClipboardText(nullptr, L"new contents"), kClipboardBusy);
-    SetEvent(done);
-    holder.join();
-    CloseHandle(held);
-    CloseHandle(done);
-
-    EXPECT_EQ(ReadClipboard().text, std::wstring(L"old contents") + L'\0');
+    for (const Row& row : rows) {
+        SCOPED_TRACE(::testing::Message() << "held for " << row.holdMs << " ms");
+        ASSERT_EQ(SetClipboardText(owner.get(), L"old contents"), kClipboardDone);
+        testing::ClipboardHolder holder(row.holdMs);
+        ASSERT_TRUE(holder.Holding());
+        EXPECT_EQ(SetClipboardText(owner.get(), L"new contents"), row.result);
+        holder.Release();
+        EXPECT_EQ(ReadClipboard().text, row.text + L'\0');
+    }
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "engine/storage.h"
 #include "engine/win/clipboard_writer.h"
 
+#include "tests/win/clipboard_holder.h"
 #include "tests/win/dialog_driver.h"
 #include "tests/win/registry_support.h"
 
@@ -374,32 +375,23 @@ TEST_F(CopyDialog, CloseWithoutAnEntrySaysSoAndStillCloses) {
     EXPECT_EQ(seen[0].buttons, 1);
 }
 
-TEST_F(CopyDialog, ClipboardHeldElsewhereStillSavesAndClosesQuietly) {
-    HANDLE held = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::thread holder([&] {
-        HWND window = CreateWindowExW(0, L"STATIC", L"holder", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
-        const BOOL opened = OpenClipboard(window);
-        SetEvent(held);
-        WaitForSingleObject(release, 10000);
-        if (opened) {
-            CloseClipboard();
-        }
-        DestroyWindow(window);
-    });
-    WaitForSingleObject(held, 10000);
-    HWND dialog = Open();
-    ASSERT_NE(dialog, nullptr);
-    Click(dialog, IDC_RADIO_FILENAME);
-    Click(dialog, IDC_BUTTON_COPY);
-    EXPECT_FALSE(IsWindow(dialog));
-    EXPECT_EQ(Stored(L"Mode"), Dword(2));
-    SetEvent(release);
-    holder.join();
-    CloseHandle(held);
-    CloseHandle(release);
-    EXPECT_EQ(ClipboardText(), L"before");
-    EXPECT_TRUE(boxes.Seen().empty());
+TEST_F(CopyDialog, ClipboardHeldElsewhereIsWaitedForBrieflyThenGivenUpQuietly) {
+    const std::pair<DWORD, std::wstring> rows[] = {{100, L"my file.txt\r\nRead Me.md"}, {5000, L"before"}};
+    for (const auto& [holdMs, text] : rows) {
+        SCOPED_TRACE(::testing::Message() << "held for " << holdMs << " ms");
+        ASSERT_EQ(SetClipboardText(nullptr, L"before"), kClipboardDone);
+        ClipboardHolder holder(holdMs);
+        ASSERT_TRUE(holder.Holding());
+        HWND dialog = Open();
+        ASSERT_NE(dialog, nullptr);
+        Click(dialog, IDC_RADIO_FILENAME);
+        Click(dialog, IDC_BUTTON_COPY);
+        EXPECT_FALSE(IsWindow(dialog));
+        EXPECT_EQ(Stored(L"Mode"), Dword(2));
+        holder.Release();
+        EXPECT_EQ(ClipboardText(), text);
+        EXPECT_TRUE(boxes.Seen().empty());
+    }
 }
 
 TEST_F(CopyDialog, AboutBoxIsOwnedByTheDialogWhichStaysOpen) {

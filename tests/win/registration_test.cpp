@@ -178,6 +178,57 @@ TEST_F(Registration, WritesEveryKeyAndValueWithItsTerminator) {
     EXPECT_EQ(tree.size(), 5u) << "two keys, three values";
 }
 
+// A window that listens for the shell's association-change notices, as Explorer's windows do, and counts them.
+class AssociationNotices {
+public:
+    AssociationNotices() {
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = Proc;
+        windowClass.lpszClassName = L"PathliftNoticeCounter";
+        RegisterClassW(&windowClass);
+        window_ =
+            CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 1, 1, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&count_));
+        SHChangeNotifyEntry everything = {nullptr, TRUE};
+        id_ = SHChangeNotifyRegister(window_, SHCNRF_ShellLevel, SHCNE_ASSOCCHANGED, kNotice, 1, &everything);
+    }
+    ~AssociationNotices() {
+        SHChangeNotifyDeregister(id_);
+        DestroyWindow(window_);
+    }
+    AssociationNotices(const AssociationNotices&) = delete;
+    AssociationNotices& operator=(const AssociationNotices&) = delete;
+
+    int Count() {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageW(&message);
+        }
+        return count_;
+    }
+
+private:
+    static constexpr UINT kNotice = WM_APP + 1;
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == kNotice && static_cast<LONG>(lParam) == SHCNE_ASSOCCHANGED) {
+            ++*reinterpret_cast<int*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    HWND window_ = nullptr;
+    ULONG id_ = 0;
+    int count_ = 0;
+};
+
+TEST_F(Registration, RegisteringAndUnregisteringTellTheShell) {
+    AssociationNotices notices;
+    ASSERT_EQ(notices.Count(), 0);
+    ASSERT_EQ(LoadedDll().Register(), S_OK);
+    EXPECT_EQ(notices.Count(), 1);
+    ASSERT_EQ(LoadedDll().Unregister(), S_OK);
+    EXPECT_EQ(notices.Count(), 2);
+}
+
 TEST_F(Registration, AModuleDeepInTheFileSystemIsRegisteredWithItsWholePath) {
     TempDirectory dir;
     std::wstring relative;
