@@ -1,6 +1,6 @@
 #pragma once
-// Owners for what the shell host borrows from the system: COM interface pointers, item id lists, menus, modules,
-// registry keys and the COM apartment of the calling thread. Each gives its resource back exactly once.
+// Owners for what the shell host borrows from the system: COM interface pointers, item id lists, menus, modules
+// and the COM apartment of the calling thread. Each gives its resource back exactly once.
 
 #include <windows.h>
 
@@ -65,11 +65,6 @@ struct ModuleFree {
     void operator()(HMODULE module) const noexcept { FreeLibrary(module); }
 };
 using UniqueModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleFree>;
-
-struct KeyClose {
-    void operator()(HKEY key) const noexcept { RegCloseKey(key); }
-};
-using UniqueKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyClose>;
 
 // The calling thread's single-threaded apartment, as Explorer's window threads have: entered on construction,
 // left on destruction when entering it succeeded (also when the thread was already in one, S_FALSE).

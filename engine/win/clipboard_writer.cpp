@@ -35,15 +35,11 @@ ClipboardBlock::~ClipboardBlock() {
 }
 
 void ClipboardBlock::Release() noexcept {
-    if (block_ == nullptr) {
+    if (!block_) {
         return;
     }
-    if (characters_ != nullptr) {
-        GlobalUnlock(block_);
-        characters_ = nullptr;
-    }
-    GlobalFree(block_);
-    block_ = nullptr;
+    lock_.reset();
+    block_.reset();
     AllocationReleased();
 }
 
@@ -56,13 +52,13 @@ int ClipboardBlock::Reserve(std::size_t length) noexcept {
     if (!AllocationAllowed(bytes)) {
         return kClipboardNoMemory;
     }
-    block_ = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
-    if (block_ == nullptr) {
+    block_.reset(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes));
+    if (!block_) {
         AllocationReleased();
         return kClipboardNoMemory;
     }
-    characters_ = static_cast<char16_t*>(GlobalLock(block_));
-    if (characters_ == nullptr) {
+    lock_.emplace(block_.get());
+    if (!*lock_) {
         Release(); // a block that cannot be locked cannot be filled: treated as no memory
         return kClipboardNoMemory;
     }
@@ -70,19 +66,18 @@ int ClipboardBlock::Reserve(std::size_t length) noexcept {
 }
 
 int ClipboardBlock::Publish(HWND owner) noexcept {
-    if (block_ == nullptr) {
+    if (!block_) {
         return kClipboardNoMemory;
     }
-    GlobalUnlock(block_);
-    characters_ = nullptr;
+    lock_.reset(); // the clipboard takes a block only once it is unlocked
     UniqueClipboard clipboard;
     if (!OpenClipboardWithRetry(clipboard, owner)) {
         Release();
         return kClipboardBusy;
     }
     EmptyClipboard();
-    if (SetClipboardData(CF_UNICODETEXT, block_) != nullptr) {
-        block_ = nullptr; // the clipboard owns the block from here
+    if (SetClipboardData(CF_UNICODETEXT, block_.get()) != nullptr) {
+        block_.release(); // the clipboard owns the block from here
         AllocationReleased();
     }
     return kClipboardDone;

@@ -1,9 +1,12 @@
 #pragma once
 // Publishes one text on the Windows clipboard as CF_UNICODETEXT.
 
+#include "unique_handles.h"
+
 #include <windows.h>
 
 #include <cstddef>
+#include <optional>
 
 namespace pathlift {
 
@@ -24,15 +27,15 @@ public:
 
     // A movable, zero-filled block of length + 1 characters, locked: 0, or -1 when it cannot be had or locked.
     int Reserve(std::size_t length) noexcept;
-    char16_t* Characters() const noexcept { return characters_; }
+    char16_t* Characters() const noexcept { return lock_ ? static_cast<char16_t*>(lock_->get()) : nullptr; }
     // Unlocks the block and hands it to the clipboard: 0, or -2 (the block released) when the clipboard stays busy.
     int Publish(HWND owner) noexcept;
 
 private:
     void Release() noexcept;
 
-    HGLOBAL block_ = nullptr;
-    char16_t* characters_ = nullptr;
+    UniqueHglobal block_;
+    std::optional<UniqueHglobalLocked> lock_; // from Reserve until Publish hands the block over
 };
 
 } // namespace pathlift
