@@ -7,7 +7,7 @@ packages=(
     cmake ninja-build g++ clang-format googletest clang-14 libclang-rt-14-dev
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
     wine wine32:i386 wine64 xvfb x11-utils
-    fonts-noto-cjk imagemagick
+    fonts-noto-cjk fonts-wine imagemagick
     wixl msitools zip python3
     "$@"
 )

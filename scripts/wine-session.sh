@@ -57,6 +57,11 @@ wine_session_start() {
     for face in "MS Shell Dlg" "MS Shell Dlg 2" "MS UI Gothic" "Tahoma"; do
         "$WINE64" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d "Noto Sans CJK JP" /f >/dev/null 2>&1
     done
+    # Wine draws the caption's close box with its Marlett font, which this build does not find in its own data
+    # directory; in the prefix's Fonts folder it does.
+    if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+        cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    fi
     # Wine's 32-bit loader needs a kernel that executes i386 programs; some sandboxed kernels do not.
     if /usr/lib/wine/wine --version >/dev/null 2>&1; then
         export WINE32_RUNS=1
