@@ -44,9 +44,13 @@ wine_session_start() {
     # The 64-bit loader prepares the prefix: it works whether or not this kernel runs 32-bit programs.
     WINE64=/usr/lib/wine/wine64
     [ -x "$WINE64" ] || WINE64="$(command -v wine64 || command -v wine)"
+    # Seen to fail now and then on a loaded machine (about one start in twenty here): one more try.
     if ! "$WINE64" wineboot -i >/dev/null 2>&1; then
-        echo "wine-session: wineboot failed" >&2
-        return 1
+        sleep 1
+        if ! "$WINE64" wineboot -i >/dev/null 2>&1; then
+            echo "wine-session: wineboot failed" >&2
+            return 1
+        fi
     fi
     # Without a window manager Wine waits about two seconds for each window to go away unless windows are unmanaged.
     "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
