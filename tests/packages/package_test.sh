@@ -57,7 +57,9 @@ new_prefix() {
     PREFIX="$(mktemp -d "$work/prefix.XXXXXX")"
     WINEPREFIX="$PREFIX" WINEARCH="win$1" "$WINESERVER_BIN" -f -p >/dev/null 2>&1 &
     server_pids[$PREFIX]=$!
-    WINEARCH="win$1" on "$PREFIX" "$1" wineboot -i >/dev/null 2>&1
+    # wineboot fails now and then on a loaded machine: one more try.
+    WINEARCH="win$1" on "$PREFIX" "$1" wineboot -i >/dev/null 2>&1 ||
+        { sleep 1; WINEARCH="win$1" on "$PREFIX" "$1" wineboot -i >/dev/null 2>&1; }
     # Without a window manager Wine waits for each window to go away unless windows are unmanaged.
     on "$PREFIX" "$1" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 }
