@@ -138,6 +138,19 @@ EOF
 }
 
 # One table of a package as text; msiinfo ends its lines with CRLF.
+# Installs (/i) or removes (/x) a package with a log, prints how long it took, and checks the exit code and that
+# the custom action told the shell: timed_msiexec <prefix> <bits> </i|/x> <msi> <install|removal> <kind>.
+timed_msiexec() {
+    local log="$work/$5.log" started status
+    started=$(date +%s%N)
+    on "$1" "$2" msiexec "$3" "$(windows_path "$4")" /qn /l*v "$(windows_path "$log")"
+    status=$?
+    echo "   $5 took $((($(date +%s%N) - started) / 1000000)) ms"
+    expect "msiexec $3 $6 /qn" 0 "$status"
+    expect "the shell was told after the $5" 1 \
+        "$(grep -c 'Pathlift: told the shell that file associations changed' "$log")"
+}
+
 msi_table() { msiinfo export "$1" "$2" | tr -d '\r'; }
 msi_property() { msi_table "$1" Property | awk -F'\t' -v name="$2" '$1 == name { print $2 }'; }
 
@@ -295,14 +308,8 @@ for row in "${cases[@]}"; do
     target="$PREFIX"
     for placement in "${dlls[@]}"; do add_neighbour "$target" "${placement%%=*}" >/dev/null; done
     before="$(views "$target" ours)$(views "$target" around)"
-    rm -f "$work/install.log" "$work/remove.log"
-    started=$(date +%s%N)
-    on "$target" "$own" msiexec /i "$(windows_path "$msi")" /qn /l*v "$(windows_path "$work/install.log")"
-    status=$?
-    echo "   install took $((($(date +%s%N) - started) / 1000000)) ms"
-    expect "msiexec /i $kind /qn" 0 "$status"
-    expect "the shell was told after the install" 1 \
-        "$(grep -c 'Pathlift: told the shell that file associations changed' "$work/install.log")"
+    rm -f "$work/install.log" "$work/removal.log"
+    timed_msiexec "$target" "$own" /i "$msi" install "$kind"
     for placement in "${dlls[@]}"; do
         bits="${placement%%=*}" dir="${placement#*=}"
         file="$target/drive_c/${dir#C:\\}/Pathlift.dll"
@@ -354,13 +361,7 @@ for row in "${cases[@]}"; do
     on "$target" "$own" msiexec /i "$(windows_path "$msi")" /qn
     expect "older $version over $newer refused" "$((1603 & 255))" $?
 
-    started=$(date +%s%N)
-    on "$target" "$own" msiexec /x "$(windows_path "$newer_msi")" /qn /l*v "$(windows_path "$work/remove.log")"
-    status=$?
-    echo "   removal took $((($(date +%s%N) - started) / 1000000)) ms"
-    expect "msiexec /x $kind /qn" 0 "$status"
-    expect "the shell was told after the removal" 1 \
-        "$(grep -c 'Pathlift: told the shell that file associations changed' "$work/remove.log")"
+    timed_msiexec "$target" "$own" /x "$newer_msi" removal "$kind"
     for placement in "${dlls[@]}"; do
         dir="${placement#*=}"
         unix_dir="$target/drive_c/${dir#C:\\}"
