@@ -28,12 +28,36 @@ for p in "${packages[@]}"; do
     fi
 done
 
+# A mirror in mid-sync serves an index that does not match its Release file; apt then fails the whole update even
+# when the install needs nothing from that index. Try a few times, then go on with the lists apt has, and keep the
+# names of the indexes it could not read for the message should the install fail.
+update_log="$(mktemp /tmp/pathlift-apt-update.XXXXXX)"
+trap 'rm -f "$update_log"' EXIT
+update_lists() {
+    local attempt
+    for attempt in 1 2 3; do
+        if as_root apt-get update -q >"$update_log" 2>&1; then
+            return 0
+        fi
+        echo "setup: apt-get update failed (attempt $attempt of 3)"
+        [ "$attempt" -lt 3 ] && sleep "$((attempt * 10))"
+    done
+    echo "setup: going on with the package lists apt has; unreadable: $(unreadable_indexes)"
+}
+unreadable_indexes() {
+    grep -oE '^(E: Failed to fetch|Err:[0-9]+) [^ ]+( [^ ]+)*' "$update_log" | sed -E 's/^(E: Failed to fetch|Err:[0-9]+) //' |
+        sort -u | tr '\n' ' '
+}
+
 if [ "${#missing[@]}" -gt 0 ]; then
     echo "setup: installing ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
-    as_root apt-get update -q
-    as_root apt-get install -y -q --no-install-recommends "${missing[@]}"
+    update_lists
+    if ! as_root apt-get install -y -q --no-install-recommends "${missing[@]}"; then
+        echo "setup: installing failed; the package lists apt could not read: $(unreadable_indexes)" >&2
+        exit 1
+    fi
 elif [ -n "${need_update:-}" ]; then
-    as_root apt-get update -q
+    update_lists
 fi
 echo "setup: all packages present"
