@@ -8,6 +8,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
 bash scripts/setup.sh || exit 1
+export PATHLIFT_SETUP_DONE=1
 source scripts/wine-session.sh
 wine_session_start || exit 1
 
