@@ -1,7 +1,9 @@
 // The universal-name and short-name answers of one Copy. The universal name is asked once per folder, on the
-// folder with its long-path prefix, and the rest of each path appended: a slow network drive then stalls the shell
-// once per folder instead of once per item. A folder without an answer gives its paths their own long form, as
-// before. The short name is asked per path, of the universal name where there is one.
+// folder's drive-based form ("Y:\dir\", never "\\?\Y:\dir\", which a network provider does not know as a
+// redirected drive), and the rest of each path appended: a slow network drive then stalls the shell once per folder
+// instead of once per item. A path that already has the network form "\\srv\share" is not asked about. A folder
+// without an answer gives its paths their own long form, as before. The short name is asked per path, of the
+// universal name where there is one.
 
 #include "copy_answers.h"
 
@@ -24,20 +26,18 @@ constexpr std::size_t kPrefixRoom = 8;
 
 using Pieces = std::initializer_list<std::u16string_view>;
 
-// Which prefix the long form put in front (none, "\\?\" or "\\?\UNC", told apart by length) and the folder
-// that follows it, up to and including its last backslash: together they name the folder that is asked.
+// The drive-based folder that is asked, up to and including its last backslash.
 struct FolderKey {
-    std::size_t prefix;
     std::u16string_view folder;
     bool operator==(const FolderKey& other) const noexcept {
-        return prefix == other.prefix && folder.size() == other.folder.size() &&
+        return folder.size() == other.folder.size() &&
                (folder.empty() ||
                 std::memcmp(folder.data(), other.folder.data(), folder.size() * sizeof(char16_t)) == 0);
     }
 };
 struct FolderHash {
     std::size_t operator()(const FolderKey& key) const noexcept {
-        return std::hash<std::u16string_view>{}(key.folder) ^ key.prefix;
+        return std::hash<std::u16string_view>{}(key.folder);
     }
 };
 using FolderAnswers = std::unordered_map<FolderKey, AnswerSpan, FolderHash, std::equal_to<FolderKey>,
@@ -122,6 +122,11 @@ HeadAndTail Unprefixed(std::u16string_view path) noexcept {
     return {u"\\", path.substr(3)}; // "\\?\" + "UNC\x" reads as the network form "\\?\UNC\x"
 }
 
+// "\\srv\share\..." (or any text that starts with two backslashes) names a network place already.
+bool IsNetworkForm(std::u16string_view path) noexcept {
+    return path.size() >= 2 && path[0] == u'\\' && path[1] == u'\\';
+}
+
 class Asker {
 public:
     Asker(CopyBuffers& buffers, PathQueries& queries) : buffers_(buffers), queries_(queries) {}
@@ -138,14 +143,15 @@ public:
         const HeadAndTail prefixed = WithLongPathPrefix((*buffers_.files)[index]);
         std::u16string_view asked;
         bool answered = false;
-        if (options.Mode == kModeUniversal) {
-            const std::size_t slash = prefixed.tail.rfind(u'\\');
-            const std::u16string_view folder = prefixed.tail.substr(0, slash == prefixed.tail.npos ? 0 : slash + 1);
-            const FolderKey key{prefixed.head.size(), folder};
+        const HeadAndTail plain = WithoutLongPathPrefix((*buffers_.files)[index]);
+        if (options.Mode == kModeUniversal && plain.head.empty() && !IsNetworkForm(plain.tail)) {
+            const std::size_t slash = plain.tail.rfind(u'\\');
+            const std::u16string_view folder = plain.tail.substr(0, slash == plain.tail.npos ? 0 : slash + 1);
+            const FolderKey key{folder};
             if (last_ == nullptr || !(key == lastKey_)) { // a selection's items mostly share one folder
                 const auto [found, added] = folders_.try_emplace(key, AnswerSpan{kNoAnswer, 0});
                 if (added &&
-                    queries_.UniversalName(Join(question_, {prefixed.head, folder}).data(), universal_.data(),
+                    queries_.UniversalName(Join(question_, {folder}).data(), universal_.data(),
                                            universal_.capacity()) &&
                     !Keep(buffers_, {Terminated(universal_)}, found->second)) {
                     return false;
@@ -156,7 +162,7 @@ public:
             if (last_->begin != kNoAnswer) {
                 const std::u16string_view share(buffers_.answerText.data() + last_->begin, last_->length);
                 const std::u16string_view slashAfter = share.empty() || share.back() != u'\\' ? u"\\" : u"";
-                asked = Join(whole_, {share, slashAfter, prefixed.tail.substr(folder.size())});
+                asked = Join(whole_, {share, slashAfter, plain.tail.substr(folder.size())});
                 answered = true;
             }
         }
@@ -189,7 +195,7 @@ private:
     FolderAnswers folders_;
     FolderKey lastKey_ = {};
     const AnswerSpan* last_ = nullptr;
-    CharBuffer question_; // the folder asked for, with its prefix
+    CharBuffer question_; // the drive-based folder asked for
     CharBuffer universal_;
     CharBuffer whole_; // the path the short name is asked for
     CharBuffer short_;

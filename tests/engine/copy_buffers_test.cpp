@@ -37,8 +37,8 @@ private:
 // Names on a share whose universal and short forms are longer than the local paths.
 FakePathQueries LongerAnswers() {
     FakePathQueries queries;
-    queries.universalNames[uR"(\\?\Z:)"] = uR"(\\a-server-with-a-long-name\and-a-long-share)";
-    queries.universalNames[uR"(\\?\Y:)"] = uR"(\\another-server\another-share)";
+    queries.universalNames[uR"(Z:)"] = uR"(\\a-server-with-a-long-name\and-a-long-share)";
+    queries.universalNames[uR"(Y:)"] = uR"(\\another-server\another-share)";
     for (const char16_t* name : {u"a", u"b c", u"d"}) {
         queries.shortPaths[uR"(\\another-server\another-share\)" + std::u16string(name)] =
             uR"(\\?\UNC\another-server\another-share\A-LONGER-SHORT-NAME-)" + std::u16string(name);

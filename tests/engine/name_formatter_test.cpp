@@ -164,13 +164,13 @@ TEST(LongPaths, AreCopiedWhole) {
 
 TEST(UniversalNames, NetworkDriveGivesTheShareAndLaterStepsApply) {
     FakePathQueries queries;
-    queries.universalNames[uR"(\\?\Z:)"] = uR"(\\fileserver\team)";
+    queries.universalNames[uR"(Z:)"] = uR"(\\fileserver\team)";
     const FileList files = {uR"(Z:\docs\my memo.txt)", uR"(C:\local.txt)"};
 
     EXPECT_EQ(FormatSelection(files, {.Mode = 3}, queries),
               u"\\\\fileserver\\team\\docs\\my memo.txt\r\nC:\\local.txt");
-    // The query sees each folder with its long-path prefix.
-    EXPECT_EQ(queries.universalAsked, (std::vector<std::u16string>{uR"(\\?\Z:\docs\)", uR"(\\?\C:\)"}));
+    // The query sees each folder in its drive-based form, the only one a network provider answers for.
+    EXPECT_EQ(queries.universalAsked, (std::vector<std::u16string>{uR"(Z:\docs\)", uR"(C:\)"}));
 
     EXPECT_EQ(
         FormatSelection(files, {.Mode = 3, .ConvertSpace = 1, .DirectorySepalator = 2, .ConvertUpLower = 2}, queries),
@@ -203,7 +203,7 @@ TEST(ShortNames, WithoutAShortFormTheLongPathIsUsed) {
 
 TEST(ShortNames, OfTheUniversalNameInModeThree) {
     FakePathQueries queries;
-    queries.universalNames[uR"(\\?\Z:)"] = uR"(\\srv\share)";
+    queries.universalNames[uR"(Z:)"] = uR"(\\srv\share)";
     queries.shortPaths[uR"(\\srv\share\long name.txt)"] = uR"(\\srv\share\LONGNA~1.TXT)";
     const FileList files = {uR"(Z:\long name.txt)", uR"(Z:\other name.txt)", uR"(C:\local name.txt)"};
 
@@ -216,11 +216,11 @@ TEST(ShortNames, OfTheUniversalNameInModeThree) {
 }
 
 // A mapped drive answers for a folder what it answers for each of its paths with the rest of the path after it, so
-// asking once per folder gives what asking per path gives; a folder without an answer gives its paths their own.
+// asking once per folder gives what asking per path gives; a folder without an answer gives its paths their own,
+// and a path in the network form is not asked about at all.
 TEST(UniversalNames, AskedOncePerFolderWithTheTextOfAskingPerPath) {
     FakePathQueries queries;
-    queries.universalNames[uR"(\\?\Z:)"] = uR"(\\srv\share)";
-    queries.universalNames[uR"(\\?\UNC\nas)"] = uR"(\\nas.example)";
+    queries.universalNames[uR"(Z:)"] = uR"(\\srv\share)";
     FakePathQueries perPath = queries;
     const std::u16string folders[] = {uR"(Z:\docs\)", uR"(C:\local\)", uR"(Z:\)", uR"(\\nas\media\)"};
     FileList files;
@@ -228,16 +228,37 @@ TEST(UniversalNames, AskedOncePerFolderWithTheTextOfAskingPerPath) {
     for (int i = 0; i < 400; ++i) {
         const std::u16string path = folders[i % 4] + u"item " + std::u16string(1, static_cast<char16_t>(u'a' + i % 26));
         files.push_back(path);
-        const std::u16string prefixed = path[0] == u'\\' ? uR"(\\?\UNC)" + path.substr(1) : uR"(\\?\)" + path;
         char16_t answer[512];
         expected += (i == 0 ? u"" : u";") +
-                    (perPath.UniversalName(prefixed.c_str(), answer, 512) ? std::u16string(answer) : path);
+                    (perPath.UniversalName(path.c_str(), answer, 512) ? std::u16string(answer) : path);
     }
     EXPECT_EQ(FormatSelection(files, {.Mode = 3, .FileSeparator = u";"}, queries), expected);
-    EXPECT_EQ(queries.universalAsked, (std::vector<std::u16string>{uR"(\\?\Z:\docs\)", uR"(\\?\C:\local\)",
-                                                                   uR"(\\?\Z:\)", uR"(\\?\UNC\nas\media\)"}));
-    EXPECT_NE(expected.find(uR"(;\\srv\share\item c;\\nas.example\media\item d;)"), std::u16string::npos);
+    EXPECT_EQ(queries.universalAsked,
+              (std::vector<std::u16string>{uR"(Z:\docs\)", uR"(C:\local\)", uR"(Z:\)"}));
+    EXPECT_NE(expected.find(uR"(;\\srv\share\item c;\\nas\media\item d;)"), std::u16string::npos);
     EXPECT_NE(expected.find(uR"(;C:\local\item b;)"), std::u16string::npos);
+}
+
+// Whatever form the shell gives a path in, the question is the drive-based folder: a provider refuses "\\?\Y:\".
+TEST(UniversalNames, AskedWithoutTheLongPathPrefixAtAnyLength) {
+    const std::u16string deep = uR"(dir\)" + std::u16string(300, u'd') + uR"(\)";
+    struct Row {
+        std::u16string path, asked, expected;
+    };
+    const Row rows[] = {
+        {uR"(Y:\dir\a.txt)", uR"(Y:\dir\)", uR"(\\srv\share\dir\a.txt)"},
+        {uR"(Y:\)" + deep + u"a.txt", uR"(Y:\)" + deep, uR"(\\srv\share\)" + deep + u"a.txt"},
+        {uR"(\\?\Y:\)" + deep + u"b.txt", uR"(Y:\)" + deep, uR"(\\srv\share\)" + deep + u"b.txt"},
+        {uR"(\\?\UNC\srv\share\c.txt)", u"", uR"(\\srv\share\c.txt)"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.path.begin(), row.path.begin() + 12));
+        FakePathQueries queries;
+        queries.universalNames[uR"(Y:)"] = uR"(\\srv\share)";
+        EXPECT_EQ(FormatSelection({row.path}, {.Mode = 3}, queries), row.expected);
+        EXPECT_EQ(queries.universalAsked,
+                  row.asked.empty() ? std::vector<std::u16string>{} : std::vector<std::u16string>{row.asked});
+    }
 }
 
 } // namespace
