@@ -3,6 +3,7 @@
 
 #include "copy_dialog.h"
 
+#include "dialog_threads.h"
 #include "keyboard_hook.h"
 #include "option_controls.h"
 #include "placement.h"
@@ -14,17 +15,11 @@
 #include "engine/win/system_path_queries.h"
 #include "res/resource.h"
 
-#include <atomic>
 #include <memory>
 
 namespace pathlift {
 
 namespace {
-
-std::atomic<long> g_openDialogs{0};
-
-// Marks a window that holds a share of the open-dialog count, so only those give it back when they go.
-constexpr wchar_t kCountedProperty[] = L"Pathlift.CopyDialog";
 
 bool IsChecked(HWND hDlg, int id) {
     return SendDlgItemMessageW(hDlg, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
@@ -94,10 +89,8 @@ INT_PTR AbandonDialog(HWND hDlg) {
 }
 
 INT_PTR OnInitDialog(HWND hDlg, LPARAM lParam) noexcept {
-    if (SetPropW(hDlg, kCountedProperty, reinterpret_cast<HANDLE>(1))) {
-        ++g_openDialogs;
-    }
-    if (lParam == 0) {
+    // Counted from the start, so the module stays loaded for as long as the window exists.
+    if (!AddOpenDialog(hDlg) || lParam == 0) {
         DestroyWindow(hDlg);
         return FALSE;
     }
@@ -197,15 +190,13 @@ INT_PTR OnClose(HWND hDlg) noexcept {
     return TRUE;
 }
 
-// The last message a window gets. A dialog destroyed without WM_CLOSE (its thread ended, or another program
-// destroyed it) gives back its entry here, silently, and every counted dialog gives back its share and its hold
-// on the thread's keyboard hook.
+// The last message a window gets. A dialog destroyed without WM_CLOSE (another program destroyed it) gives back its
+// entry here, silently, and every counted dialog gives back its share and its hold on the thread's keyboard hook. A
+// dialog whose thread ends gets no message at all: the module forgets the thread's dialogs when it ends.
 void OnFinalDestroy(HWND hDlg) noexcept {
     UnregisterSelectedFiles(hDlg);
     DetachKeyboard(hDlg);
-    if (RemovePropW(hDlg, kCountedProperty) != nullptr) {
-        --g_openDialogs;
-    }
+    RemoveOpenDialog(hDlg);
 }
 
 } // namespace
@@ -224,10 +215,6 @@ INT_PTR CALLBACK DlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) 
     default:
         return FALSE;
     }
-}
-
-long OpenCopyDialogCount() noexcept {
-    return g_openDialogs.load();
 }
 
 } // namespace pathlift

@@ -10,10 +10,6 @@ namespace pathlift {
 
 INT_PTR CALLBACK DlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Copy dialogs that exist in this process, from WM_INITDIALOG until the window is gone. The module must stay
-// loaded while this is not zero, even when no COM object is left.
-long OpenCopyDialogCount() noexcept;
-
 inline constexpr wchar_t kErrorCaption[] = L"Error - Pathlift";
 inline constexpr wchar_t kAboutCaption[] = L"Pathlift について";
 inline constexpr wchar_t kRegisterFailedText[] = L"Failed to register selected files.\nOn DlgProc(): WM_INITDIALOG";

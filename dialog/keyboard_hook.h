@@ -14,7 +14,4 @@ bool AttachKeyboard(HWND dialog) noexcept;
 // a dialog that was attached counts, so calling it twice, or for a dialog never attached, changes nothing.
 void DetachKeyboard(HWND dialog) noexcept;
 
-// Hooks of ours installed in the process, on all threads. The module must stay loaded while this is not zero.
-long KeyboardHookCount() noexcept;
-
 } // namespace pathlift

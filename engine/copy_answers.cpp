@@ -36,9 +36,7 @@ struct FolderKey {
     }
 };
 struct FolderHash {
-    std::size_t operator()(const FolderKey& key) const noexcept {
-        return std::hash<std::u16string_view>{}(key.folder);
-    }
+    std::size_t operator()(const FolderKey& key) const noexcept { return std::hash<std::u16string_view>{}(key.folder); }
 };
 using FolderAnswers = std::unordered_map<FolderKey, AnswerSpan, FolderHash, std::equal_to<FolderKey>,
                                          ProbedAllocator<std::pair<const FolderKey, AnswerSpan>>>;

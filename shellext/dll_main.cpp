@@ -4,8 +4,7 @@
 #include "module.h"
 #include "trace.h"
 
-#include "dialog/copy_dialog.h"
-#include "dialog/keyboard_hook.h"
+#include "dialog/dialog_threads.h"
 
 namespace pathlift {
 
@@ -28,13 +27,17 @@ void TraceModuleLine(const wchar_t* format, HINSTANCE instance) noexcept {
 
 using namespace pathlift;
 
-// Only the handle is stored here: no registry or file work under the loader lock.
+// Only the handle is stored here, and an ending thread's dialogs are forgotten: no registry, file or window work
+// under the loader lock.
 extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID) {
     if (fdwReason == DLL_PROCESS_ATTACH) {
         TraceModuleLine(L"In DLLMain, DLL_PROCESS_ATTACH (HINSTANCE: %s)\r\n", hinstDLL);
         g_hInstDll = hinstDLL;
     } else if (fdwReason == DLL_PROCESS_DETACH) {
         TraceModuleLine(L"In DLLMain, DLL_PROCESS_DETACH (HINSTANCE: %s)\r\n", hinstDLL);
+    } else if (fdwReason == DLL_THREAD_DETACH) {
+        // The system destroys the ending thread's windows without a message: its dialogs cannot say they are gone.
+        ForgetEndingThread();
     }
     return TRUE;
 }
@@ -49,8 +52,10 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
 }
 
 // An open copy dialog runs this module's code without holding any COM object, and so does a keyboard hook of
-// ours, which the system would call into an unloaded module: both keep the module too.
+// ours, which the system would call into an unloaded module: both keep the module too. The dialogs also hold a
+// loader reference of their own, for hosts that unload the module without asking; it is given back here, just
+// before S_OK, so that the caller's own FreeLibrary is the one that unloads.
 STDAPI DllCanUnloadNow() {
     TraceA("In DLLCanUnloadNow\r\n");
-    return LiveObjects() != 0 || OpenCopyDialogCount() != 0 || KeyboardHookCount() != 0 ? S_FALSE : S_OK;
+    return LetGoOfModuleWhenUnused(LiveObjects() != 0) ? S_OK : S_FALSE;
 }

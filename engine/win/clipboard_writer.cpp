@@ -14,8 +14,22 @@ namespace {
 constexpr int kOpenAttempts = 10;
 constexpr DWORD kOpenRetryDelayMs = 50;
 
-// Another program may hold the clipboard briefly. Tries again for about half a second, then gives up. It sleeps
-// rather than running a message loop, so no other message of the dialog runs in the middle of a Copy.
+// Lets the time pass while answering the messages other threads send to this one: a holder that asks our window
+// something before it lets go of the clipboard would otherwise wait for us while we wait for it. Posted messages and
+// input stay in the queue, so no other message of the dialog runs in the middle of a Copy.
+void WaitAnsweringSentMessages(DWORD delayMs) noexcept {
+    const ULONGLONG end = GetTickCount64() + delayMs;
+    for (ULONGLONG now = GetTickCount64(); now < end; now = GetTickCount64()) {
+        const DWORD woke = MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(end - now), QS_SENDMESSAGE, 0);
+        if (woke != WAIT_OBJECT_0) {
+            return; // the time is up, or the wait failed: try the clipboard again either way
+        }
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE); // handles the sent messages
+    }
+}
+
+// Another program may hold the clipboard briefly. Tries again for about half a second, then gives up.
 bool OpenClipboardWithRetry(UniqueClipboard& clipboard, HWND owner) noexcept {
     for (int attempt = 1;; ++attempt) {
         if (clipboard.Open(owner)) {
@@ -24,7 +38,7 @@ bool OpenClipboardWithRetry(UniqueClipboard& clipboard, HWND owner) noexcept {
         if (attempt == kOpenAttempts) {
             return false;
         }
-        Sleep(kOpenRetryDelayMs);
+        WaitAnsweringSentMessages(kOpenRetryDelayMs);
     }
 }
 

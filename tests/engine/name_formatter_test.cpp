@@ -229,12 +229,11 @@ TEST(UniversalNames, AskedOncePerFolderWithTheTextOfAskingPerPath) {
         const std::u16string path = folders[i % 4] + u"item " + std::u16string(1, static_cast<char16_t>(u'a' + i % 26));
         files.push_back(path);
         char16_t answer[512];
-        expected += (i == 0 ? u"" : u";") +
-                    (perPath.UniversalName(path.c_str(), answer, 512) ? std::u16string(answer) : path);
+        expected +=
+            (i == 0 ? u"" : u";") + (perPath.UniversalName(path.c_str(), answer, 512) ? std::u16string(answer) : path);
     }
     EXPECT_EQ(FormatSelection(files, {.Mode = 3, .FileSeparator = u";"}, queries), expected);
-    EXPECT_EQ(queries.universalAsked,
-              (std::vector<std::u16string>{uR"(Z:\docs\)", uR"(C:\local\)", uR"(Z:\)"}));
+    EXPECT_EQ(queries.universalAsked, (std::vector<std::u16string>{uR"(Z:\docs\)", uR"(C:\local\)", uR"(Z:\)"}));
     EXPECT_NE(expected.find(uR"(;\\srv\share\item c;\\nas\media\item d;)"), std::u16string::npos);
     EXPECT_NE(expected.find(uR"(;C:\local\item b;)"), std::u16string::npos);
 }

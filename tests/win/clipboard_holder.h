@@ -1,6 +1,8 @@
 #pragma once
 // Another thread holding the clipboard, as a clipboard manager does for a moment. It holds it with a window of its
-// own: a thread that opens the clipboard without one keeps nobody out.
+// own: a thread that opens the clipboard without one keeps nobody out. Given a window to ask, it sends that window a
+// message and lets go only after the reply (or after holdMs without one), as clipboard managers and remote-desktop
+// clipboards may do.
 
 #include <windows.h>
 
@@ -11,13 +13,18 @@ namespace pathlift::testing {
 class ClipboardHolder {
 public:
     // Holds the clipboard from construction for holdMs, or until Release.
-    explicit ClipboardHolder(DWORD holdMs)
+    explicit ClipboardHolder(DWORD holdMs, HWND askFirst = nullptr)
         : held_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), release_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
-          thread_([this, holdMs] {
+          thread_([this, holdMs, askFirst] {
               HWND window = CreateWindowExW(0, L"STATIC", L"holder", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
               opened_ = OpenClipboard(window) != FALSE;
               SetEvent(held_);
-              WaitForSingleObject(release_, holdMs);
+              if (askFirst != nullptr) {
+                  DWORD_PTR reply = 0;
+                  answered_ = SendMessageTimeoutW(askFirst, WM_NULL, 0, 0, SMTO_NORMAL, holdMs, &reply) != 0;
+              } else {
+                  WaitForSingleObject(release_, holdMs);
+              }
               if (opened_) {
                   CloseClipboard();
               }
@@ -34,6 +41,8 @@ public:
     ClipboardHolder& operator=(const ClipboardHolder&) = delete;
 
     bool Holding() const { return opened_; }
+    // Whether the window asked answered before the holder gave up waiting; valid after Release.
+    bool Answered() const { return answered_; }
     void Release() {
         SetEvent(release_);
         if (thread_.joinable()) {
@@ -45,6 +54,7 @@ private:
     HANDLE held_;
     HANDLE release_;
     bool opened_ = false;
+    bool answered_ = false;
     std::thread thread_;
 };
 

@@ -98,21 +98,24 @@ TEST(ClipboardText, ReplacesEveryFormerFormat) {
 TEST(ClipboardText, HeldBrieflyElsewhereArrivesHeldLongGivesBusyAndKeepsTheOldText) {
     struct Row {
         DWORD holdMs;
+        bool asksOurWindow; // the holder sends our window a message and lets go after the reply
         int result;
         std::wstring text;
     };
     const Row rows[] = {
-        {100, kClipboardDone, L"new contents"},
-        {5000, kClipboardBusy, L"old contents"},
+        {100, false, kClipboardDone, L"new contents"},
+        {5000, false, kClipboardBusy, L"old contents"},
+        {5000, true, kClipboardDone, L"new contents"},
     };
     Window owner;
     for (const Row& row : rows) {
-        SCOPED_TRACE(::testing::Message() << "held for " << row.holdMs << " ms");
+        SCOPED_TRACE(::testing::Message() << "held for " << row.holdMs << " ms, asking: " << row.asksOurWindow);
         ASSERT_EQ(SetClipboardText(owner.get(), L"old contents"), kClipboardDone);
-        testing::ClipboardHolder holder(row.holdMs);
+        testing::ClipboardHolder holder(row.holdMs, row.asksOurWindow ? owner.get() : nullptr);
         ASSERT_TRUE(holder.Holding());
         EXPECT_EQ(SetClipboardText(owner.get(), L"new contents"), row.result);
         holder.Release();
+        EXPECT_EQ(holder.Answered(), row.asksOurWindow);
         EXPECT_EQ(ReadClipboard().text, row.text + L'\0');
     }
 }

@@ -2,6 +2,7 @@
 // registry, and every way they close, with the message boxes a user would see.
 
 #include "dialog/copy_dialog.h"
+#include "dialog/dialog_threads.h"
 #include "dialog/keyboard_hook.h"
 #include "dialog/selected_files.h"
 #include "dialog/settings_store.h"

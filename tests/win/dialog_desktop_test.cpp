@@ -3,6 +3,7 @@
 // tests change the display resolution of the prefix and send real keys, so they run alone.
 
 #include "dialog/copy_dialog.h"
+#include "dialog/dialog_threads.h"
 #include "dialog/keyboard_hook.h"
 #include "engine/win/clipboard_writer.h"
 

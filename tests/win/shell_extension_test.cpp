@@ -4,6 +4,7 @@
 #include "tests/win/shell_support.h"
 #include "tests/win/temp_directory.h"
 #include "tests/win/trace_capture.h"
+#include "tools/console.h"
 #include "tools/dialog_driver.h"
 
 #include <gtest/gtest.h>
@@ -441,11 +442,15 @@ TEST(Handler, TheDialogOutlivesTheHandlerAndKeepsTheModule) {
     OleUninitialize();
 }
 
-// Opens the copy dialog for the files through a new handler, as the shell does; the handler is handed back.
-HWND InvokeOnThisThread(const std::vector<std::wstring>& files, ComPtr<IContextMenu>& menu) {
+// Opens the copy dialog for the files through a new handler, as the shell does; the handler is handed back. The
+// class object comes from the module loaded for all tests unless another module's export is given.
+HWND InvokeOnThisThread(const std::vector<std::wstring>& files, ComPtr<IContextMenu>& menu,
+                        GetClassObjectFn getClassObject = nullptr) {
     ComPtr<IDataObject> data = ShellDataObject(files);
+    ComPtr<IClassFactory> factory;
+    (getClassObject != nullptr ? getClassObject : Loaded().getClassObject)(kClassId, IID_IClassFactory, factory.Out());
     ComPtr<IShellExtInit> init;
-    if (!data || FAILED(Factory()->CreateInstance(nullptr, IID_IShellExtInit, init.Out())) ||
+    if (!data || !factory || FAILED(factory->CreateInstance(nullptr, IID_IShellExtInit, init.Out())) ||
         FAILED(init->Initialize(nullptr, data.get(), nullptr)) ||
         FAILED(init->QueryInterface(IID_IContextMenu, menu.Out()))) {
         return nullptr;
@@ -498,6 +503,85 @@ TEST(Handler, DialogsOnTwoThreadsAndTheLastObjectKeepTheModule) {
     other.join();
     EXPECT_EQ(CanUnloadNow(), S_FALSE) << "a handler is still held";
     first.Reset();
+    EXPECT_EQ(CanUnloadNow(), S_OK);
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Pathlift");
+    Take();
+    OleUninitialize();
+}
+
+std::wstring ClipboardText() {
+    std::wstring text;
+    return tools::ReadClipboardText(text) ? text : L"<no text>";
+}
+
+// On Windows a CoUninitialize unloads every DLL the thread's COM loaded without asking DllCanUnloadNow (Wine's asks
+// first), so a program that lets a file dialog start and stop COM frees the module under an open copy dialog. A
+// copy of the DLL under a name of its own gives this test the only references to it.
+TEST(ModuleLifetime, AnOpenDialogKeepsTheModuleMappedWhenTheHostFreesIt) {
+    ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Pathlift");
+    TempDirectory dir;
+    const std::wstring copy = dir.Path() + L"\\PathliftHeld.dll";
+    ASSERT_TRUE(CopyFileW(BuiltDllPath().c_str(), copy.c_str(), FALSE));
+    const std::vector<std::wstring> files = {dir.File(L"kept open.txt"), dir.File(L"開いたまま.txt")};
+    HMODULE module = LoadLibraryW(copy.c_str()); // the host's reference, as COM takes it
+    ASSERT_NE(module, nullptr);
+    HWND dialog = nullptr;
+    {
+        ComPtr<IContextMenu> menu;
+        dialog = InvokeOnThisThread(files, menu, Export<GetClassObjectFn>(module, "DllGetClassObject"));
+    } // every object released
+    ASSERT_NE(dialog, nullptr);
+    FreeLibrary(module);
+    EXPECT_EQ(GetModuleHandleW(copy.c_str()), module) << "the open dialog holds the module";
+
+    tools::PressKey(dialog, VK_RETURN); // Copy, through the module's keyboard hook
+    EXPECT_TRUE(tools::PumpUntilGone(dialog, 3000));
+    EXPECT_EQ(ClipboardText(), files[0] + L"\r\n" + files[1]);
+
+    // COM, loading it again later, asks the unload question and then frees it for good.
+    HMODULE again = LoadLibraryW(copy.c_str());
+    EXPECT_EQ(again, module);
+    EXPECT_EQ(Export<CanUnloadNowFn>(again, "DllCanUnloadNow")(), S_OK);
+    FreeLibrary(again);
+    EXPECT_EQ(GetModuleHandleW(copy.c_str()), nullptr) << "nothing holds the module once the dialog is gone";
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Pathlift");
+    Take();
+    OleUninitialize();
+}
+
+// A folder window's thread that ends takes its copy dialog with it, and the system sends the dialog no message.
+TEST(ModuleLifetime, AThreadThatEndsWithADialogOpenLeavesNothingBehind) {
+    ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Pathlift");
+    TempDirectory dir;
+    const std::vector<std::wstring> files = {dir.File(L"left behind.txt"), dir.File(L"next.txt")};
+    HWND ended = nullptr;
+    std::thread([&] {
+        OleInitialize(nullptr);
+        {
+            ComPtr<IContextMenu> menu;
+            ended = InvokeOnThisThread(files, menu);
+        }
+        OleUninitialize();
+    }).join();
+    ASSERT_NE(ended, nullptr);
+    EXPECT_FALSE(IsWindow(ended)) << "the system destroyed the ended thread's dialog";
+    EXPECT_EQ(CanUnloadNow(), S_OK) << "no dialog, hook or object of the ended thread is left";
+
+    bool closed = false;
+    std::thread([&] {
+        OleInitialize(nullptr);
+        {
+            ComPtr<IContextMenu> menu;
+            HWND dialog = InvokeOnThisThread(files, menu);
+            tools::PressKey(dialog, VK_RETURN);
+            closed = dialog != nullptr && tools::PumpUntilGone(dialog, 3000);
+        }
+        OleUninitialize();
+    }).join();
+    EXPECT_TRUE(closed) << "Enter copies and closes a dialog opened after the thread ended";
+    EXPECT_EQ(ClipboardText(), files[0] + L"\r\n" + files[1]);
     EXPECT_EQ(CanUnloadNow(), S_OK);
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Pathlift");
     Take();
