@@ -3,9 +3,14 @@
 #include "engine/win/system_path_queries.h"
 
 #include "tests/support/fake_path_queries.h"
+#include "tests/win/import_patch.h"
 #include "tests/win/temp_directory.h"
 
 #include <gtest/gtest.h>
+
+#include <winnetwk.h>
+
+#include <cstring>
 
 namespace pathlift {
 namespace {
@@ -103,6 +108,47 @@ TEST(SystemUniversalNames, LocalItemsGiveTheirFullPathText) {
     }
     EXPECT_EQ(FormatSelection(files, With(kModeUniversal, 0), system),
               files[0] + u"\r\n" + files[1] + u"\r\n" + files[2]);
+}
+
+// WNetGetUniversalNameW as Windows documents it for a drive mapped to a share (Wine's copies the local path back):
+// a drive-based path on the redirected drive Y: gives "\\srv\share" and the rest of the path as a
+// UNIVERSAL_NAME_INFOW whose name follows it in the buffer; any other name, "\\?\Y:\..." included, is refused.
+DWORD WINAPI MappedDriveY(LPCWSTR localPath, DWORD level, LPVOID buffer, LPDWORD size) {
+    if (level != UNIVERSAL_NAME_INFO_LEVEL || (localPath[0] != L'Y' && localPath[0] != L'y') || localPath[1] != L':' ||
+        (localPath[2] != L'\\' && localPath[2] != L'\0')) {
+        return ERROR_BAD_DEVICE;
+    }
+    const std::wstring name = L"\\\\srv\\share" + std::wstring(localPath + 2);
+    const DWORD needed = static_cast<DWORD>(sizeof(UNIVERSAL_NAME_INFOW) + (name.size() + 1) * sizeof(wchar_t));
+    if (*size < needed) {
+        *size = needed;
+        return ERROR_MORE_DATA;
+    }
+    auto* info = static_cast<UNIVERSAL_NAME_INFOW*>(buffer);
+    info->lpUniversalName = reinterpret_cast<LPWSTR>(info + 1);
+    std::memcpy(info->lpUniversalName, name.c_str(), (name.size() + 1) * sizeof(wchar_t));
+    return NO_ERROR;
+}
+
+TEST(SystemUniversalNames, MappedDriveIsAskedInItsDriveBasedFormAtAnyLength) {
+    const testing::ImportPatch patch("WNetGetUniversalNameW", reinterpret_cast<const void*>(&MappedDriveY));
+    ASSERT_TRUE(patch.Patched());
+    const std::wstring deep = L"dir\\" + std::wstring(150, L'x') + L"\\" + std::wstring(150, L'y') + L"\\";
+    struct Row {
+        std::wstring path, expected;
+    };
+    const Row rows[] = {
+        {L"Y:\\dir\\a.txt", L"\\\\srv\\share\\dir\\a.txt"},
+        {L"Y:\\" + deep + L"long.txt", L"\\\\srv\\share\\" + deep + L"long.txt"},
+        {L"\\\\?\\Y:\\" + deep + L"prefixed.txt", L"\\\\srv\\share\\" + deep + L"prefixed.txt"},
+        {L"C:\\local\\b.txt", L"C:\\local\\b.txt"},
+        {L"\\\\other\\share\\c.txt", L"\\\\other\\share\\c.txt"},
+    };
+    SystemPathQueries system;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(::testing::Message() << row.path.size() << " characters: " << row.path.substr(0, 12));
+        EXPECT_EQ(FormatSelection({ToU16(row.path)}, With(kModeUniversal, 0), system), ToU16(row.expected));
+    }
 }
 
 TEST(SystemQueries, RefuseWhenTheBufferCannotHoldTheAnswer) {
