@@ -377,20 +377,28 @@ TEST_F(CopyDialog, CloseWithoutAnEntrySaysSoAndStillCloses) {
 }
 
 TEST_F(CopyDialog, ClipboardHeldElsewhereIsWaitedForBrieflyThenGivenUpQuietly) {
-    const std::pair<DWORD, std::wstring> rows[] = {{100, L"my file.txt\r\nRead Me.md"}, {5000, L"before"}};
-    for (const auto& [holdMs, text] : rows) {
-        SCOPED_TRACE(::testing::Message() << "held for " << holdMs << " ms");
+    struct Row {
+        DWORD holdMs;
+        bool asksTheDialog; // the holder sends the dialog a message and lets go after the reply
+        std::wstring text;
+    };
+    const Row rows[] = {{100, false, L"my file.txt\r\nRead Me.md"},
+                        {5000, false, L"before"},
+                        {5000, true, L"my file.txt\r\nRead Me.md"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(::testing::Message() << "held for " << row.holdMs << " ms, asking: " << row.asksTheDialog);
         ASSERT_EQ(SetClipboardText(nullptr, L"before"), kClipboardDone);
-        ClipboardHolder holder(holdMs);
-        ASSERT_TRUE(holder.Holding());
         HWND dialog = Open();
         ASSERT_NE(dialog, nullptr);
+        ClipboardHolder holder(row.holdMs, row.asksTheDialog ? dialog : nullptr);
+        ASSERT_TRUE(holder.Holding());
         Click(dialog, IDC_RADIO_FILENAME);
         Click(dialog, IDC_BUTTON_COPY);
         EXPECT_FALSE(IsWindow(dialog));
         EXPECT_EQ(Stored(L"Mode"), Dword(2));
         holder.Release();
-        EXPECT_EQ(ClipboardText(), text);
+        EXPECT_EQ(holder.Answered(), row.asksTheDialog);
+        EXPECT_EQ(ClipboardText(), row.text);
         EXPECT_TRUE(boxes.Seen().empty());
     }
 }
