@@ -4,6 +4,7 @@
 
 #include "shellext/module.h"
 #include "shellext/registration.h"
+#include "tests/win/import_patch.h"
 
 #include <gtest/gtest.h>
 
@@ -26,55 +27,6 @@ const wchar_t kHandlerKeys[][64] = {L"*\\ShellEx\\ContextMenuHandlers\\Pathlift"
                                     L"Folder\\ShellEx\\ContextMenuHandlers\\Pathlift"};
 const wchar_t kApproved[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
 const wchar_t kClassId[] = L"{D80CD655-4791-4491-85E2-4B66894F5E00}";
-
-// Points this executable's import of a system function at a double while the scope lasts.
-class ImportPatch {
-public:
-    ImportPatch(const char* name, const void* replacement) {
-        auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
-        const auto* nt =
-            reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-        const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-        for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); d->Name != 0; ++d) {
-            auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
-            auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
-            for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-                if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) {
-                    continue;
-                }
-                const auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-                if (std::strcmp(reinterpret_cast<const char*>(byName->Name), name) == 0) {
-                    slot_ = &slots->u1.Function;
-                }
-            }
-        }
-        if (slot_ != nullptr) {
-            original_ = Swap(reinterpret_cast<Slot>(replacement));
-        }
-    }
-    ~ImportPatch() {
-        if (slot_ != nullptr) {
-            Swap(original_);
-        }
-    }
-    ImportPatch(const ImportPatch&) = delete;
-    ImportPatch& operator=(const ImportPatch&) = delete;
-    bool Patched() const { return slot_ != nullptr; }
-
-private:
-    using Slot = std::remove_reference_t<decltype(IMAGE_THUNK_DATA{}.u1.Function)>;
-    Slot Swap(Slot value) {
-        DWORD protection = 0;
-        VirtualProtect(slot_, sizeof(*slot_), PAGE_READWRITE, &protection);
-        const Slot previous = *slot_;
-        *slot_ = value;
-        VirtualProtect(slot_, sizeof(*slot_), protection, &protection);
-        return previous;
-    }
-
-    Slot* slot_ = nullptr;
-    Slot original_ = 0;
-};
 
 // What a module deeper than any buffer would give: the buffer filled, the path cut.
 DWORD WINAPI FillingModuleFileName(HMODULE, LPWSTR name, DWORD size) {
@@ -135,7 +87,7 @@ TEST_F(RegistrationWithoutModulePath, WritesNothingAndFails) {
         g_hInstDll = row.module;
         HRESULT result = E_UNEXPECTED;
         if (row.moduleFileName != nullptr) {
-            const ImportPatch patch("GetModuleFileNameW", row.moduleFileName);
+            const testing::ImportPatch patch(GetModuleHandleW(nullptr), "GetModuleFileNameW", row.moduleFileName);
             ASSERT_TRUE(patch.Patched());
             result = DllRegisterServer();
         } else {
