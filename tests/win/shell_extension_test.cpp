@@ -14,6 +14,7 @@
 #include <shlobj.h>
 
 #include <cstring>
+#include <cwchar>
 #include <thread>
 
 namespace pathlift {
@@ -277,7 +278,7 @@ enum class PackageStore { Installed, Absent, Wines };
 struct SystemAnswers {
     DWORD build = 0; // 0: Wine's own RtlGetVersion
     PackageStore store = PackageStore::Wines;
-    std::wstring installedFamily;
+    const wchar_t* installedFamily = L"";
 };
 SystemAnswers g_answers;
 std::wstring g_askedFamily; // what the handler asked the package store about
@@ -292,7 +293,7 @@ LONG WINAPI StandInRtlGetVersion(OSVERSIONINFOW* info) {
 
 LONG WINAPI StandInGetPackagesByPackageFamily(PCWSTR family, UINT32* count, PWSTR*, UINT32* bufferLength, WCHAR*) {
     g_askedFamily = family;
-    const bool installed = g_answers.installedFamily == family;
+    const bool installed = std::wcscmp(g_answers.installedFamily, family) == 0;
     *count = installed ? 1 : 0;
     *bufferLength = installed ? 64 : 0;
     return installed ? ERROR_INSUFFICIENT_BUFFER : ERROR_SUCCESS;
@@ -324,9 +325,9 @@ FARPROC WINAPI StandInGetProcAddress(HMODULE module, LPCSTR name) {
 }
 
 // The installer's note of the package it registered, in HKCU or HKLM.
-void WritePackageNote(HKEY root, const std::wstring& family) {
-    const auto bytes = static_cast<DWORD>((family.size() + 1) * sizeof(wchar_t));
-    RegSetKeyValueW(root, L"Software\\Pathlift\\Package", L"FamilyName", REG_SZ, family.c_str(), bytes);
+void WritePackageNote(HKEY root, const wchar_t* family) {
+    const auto bytes = static_cast<DWORD>((std::wcslen(family) + 1) * sizeof(wchar_t));
+    RegSetKeyValueW(root, L"Software\\Pathlift\\Package", L"FamilyName", REG_SZ, family, bytes);
 }
 
 class PackagedCommand : public ::testing::Test {
@@ -365,32 +366,33 @@ TEST_F(PackagedCommand, TheClassicEntryStepsAsideOnlyWhereWindows11ShowsOurs) {
     struct Row {
         const char* name;
         SystemAnswers answers;
-        std::wstring userNote;    // empty: none
-        std::wstring machineNote; // empty: none
+        const wchar_t* userNote;    // null: none
+        const wchar_t* machineNote; // null: none
         bool inserted;
         const wchar_t* asked; // the family the package store was asked about, "" for none; null: not checked
     };
     const Row rows[] = {
-        {"Windows 11, the user's note, installed", {22000, PackageStore::Installed, ours}, ours, L"", false, ours},
-        {"a later build, the machine's note only", {22631, PackageStore::Installed, ours}, L"", ours, false, ours},
+        {"Windows 11, the user's note, installed", {22000, PackageStore::Installed, ours}, ours, nullptr, false, ours},
+        {"a later build, the machine's note only", {22631, PackageStore::Installed, ours}, nullptr, ours, false, ours},
         {"the user's note is read first", {22000, PackageStore::Installed, ours}, ours, other, false, ours},
         {"the user's note of a family not installed", {22000, PackageStore::Installed, ours}, other, ours, true, other},
-        {"Windows 10's last build", {19045, PackageStore::Installed, ours}, ours, L"", true, L""},
-        {"the build just before Windows 11", {21999, PackageStore::Installed, ours}, ours, L"", true, L""},
-        {"no note", {22000, PackageStore::Installed, ours}, L"", L"", true, L""},
-        {"the noted family not installed", {22000, PackageStore::Installed, other}, ours, L"", true, ours},
-        {"no package store function", {22000, PackageStore::Absent, ours}, ours, L"", true, L""},
-        {"Wine's own package store", {22000, PackageStore::Wines, L""}, ours, L"", true, ours},
+        {"an empty user's note, the machine's note", {22000, PackageStore::Installed, ours}, L"", ours, false, ours},
+        {"Windows 10's last build", {19045, PackageStore::Installed, ours}, ours, nullptr, true, L""},
+        {"the build just before Windows 11", {21999, PackageStore::Installed, ours}, ours, nullptr, true, L""},
+        {"no note", {22000, PackageStore::Installed, ours}, nullptr, nullptr, true, L""},
+        {"the noted family not installed", {22000, PackageStore::Installed, other}, ours, nullptr, true, ours},
+        {"no package store function", {22000, PackageStore::Absent, ours}, ours, nullptr, true, L""},
+        {"Wine's own package store", {22000, PackageStore::Wines, L""}, ours, nullptr, true, ours},
         {"Wine's own version and store", {0, PackageStore::Wines, L""}, ours, ours, true, nullptr},
     };
     ComPtr<IContextMenu> menu = Handler();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         DeleteNotes();
-        if (!row.userNote.empty()) {
+        if (row.userNote != nullptr) {
             WritePackageNote(HKEY_CURRENT_USER, row.userNote);
         }
-        if (!row.machineNote.empty()) {
+        if (row.machineNote != nullptr) {
             WritePackageNote(HKEY_LOCAL_MACHINE, row.machineNote);
         }
         g_answers = row.answers;
