@@ -2,13 +2,14 @@
 
 #include "class_factory.h"
 
+#include "explorer_command.h"
 #include "module.h"
 #include "shell_menu_ext.h"
 #include "trace.h"
 
 namespace pathlift {
 
-CShellMenuExtFactory::CShellMenuExtFactory() {
+CShellMenuExtFactory::CShellMenuExtFactory(MakeObject make) : make_(make) {
     TraceA("CShellMenuExtFactory::CShellMenuExtFactory()\r\n");
     AddLiveObject();
 }
@@ -17,8 +18,16 @@ CShellMenuExtFactory::~CShellMenuExtFactory() {
     RemoveLiveObject();
 }
 
-HRESULT CShellMenuExtFactory::Create(REFIID riid, void** ppv) noexcept {
-    auto* factory = new (std::nothrow) CShellMenuExtFactory();
+HRESULT CShellMenuExtFactory::Create(REFCLSID rclsid, REFIID riid, void** ppv) noexcept {
+    MakeObject make = nullptr;
+    if (IsEqualCLSID(rclsid, CLSID_ShellMenuExt)) {
+        make = &CShellMenuExt::Create;
+    } else if (IsEqualCLSID(rclsid, CLSID_ExplorerCommand)) {
+        make = &CExplorerCommand::Create;
+    } else {
+        return CLASS_E_CLASSNOTAVAILABLE;
+    }
+    auto* factory = new (std::nothrow) CShellMenuExtFactory(make);
     if (factory == nullptr) {
         return E_OUTOFMEMORY;
     }
@@ -58,7 +67,7 @@ STDMETHODIMP CShellMenuExtFactory::CreateInstance(IUnknown* pUnkOuter, REFIID ri
     if (pUnkOuter != nullptr) {
         return CLASS_E_NOAGGREGATION;
     }
-    return CShellMenuExt::Create(riid, ppv);
+    return make_(riid, ppv);
 }
 
 // A lock does not keep the module loaded: only live objects and open dialogs do.

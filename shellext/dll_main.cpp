@@ -45,10 +45,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID) {
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
     TraceA("In DllGetClassObject\r\n");
     *ppv = nullptr;
-    if (!IsEqualCLSID(rclsid, CLSID_ShellMenuExt)) {
-        return CLASS_E_CLASSNOTAVAILABLE;
-    }
-    return ComBoundary([&] { return CShellMenuExtFactory::Create(riid, ppv); });
+    return ComBoundary([&] { return CShellMenuExtFactory::Create(rclsid, riid, ppv); });
 }
 
 // An open copy dialog runs this module's code without holding any COM object, and so does a keyboard hook of

@@ -4,11 +4,11 @@
 
 #include "drop_files.h"
 #include "module.h"
+#include "packaged_command.h"
+#include "show_copy_dialog.h"
 #include "trace.h"
 
-#include "dialog/copy_dialog.h"
 #include "engine/win/unique_handles.h"
-#include "res/resource.h"
 
 namespace pathlift {
 
@@ -141,6 +141,11 @@ STDMETHODIMP CShellMenuExt::QueryContextMenu(HMENU hmenu, UINT indexMenu, UINT i
     if (!insert) {
         return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
     }
+    // Where Windows 11 lists our packaged command, it lists it in this menu too: one entry, not two.
+    if (PackagedCommandRegistered()) {
+        TraceA("Packaged command registered...\r\n");
+        return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
+    }
     InsertMenuW(hmenu, indexMenu, MF_BYPOSITION | MF_STRING, idCmdFirst, kMenuText); // a failure is not reported
     return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1);                                     // one command identifier used
 }
@@ -182,21 +187,7 @@ STDMETHODIMP CShellMenuExt::InvokeCommand(CMINVOKECOMMANDINFO* pici) {
 // The dialog has no owner and is shown with SW_SHOW whatever the shell asked: none of the arguments are used.
 HRESULT CShellMenuExt::Pathlift(HWND, LPCSTR, LPCSTR, LPCSTR, int) {
     TraceA("CShellMenuExt::Pathlift()\r\n");
-    return ComBoundary([&] {
-        Selection files = CollectSelectedFiles(dataObject_);
-        // The dialog takes the selection over while it starts, before CreateDialogParamW returns.
-        SetLastError(0);
-        HWND dialog = CreateDialogParamW(g_hInstDll, MAKEINTRESOURCEW(IDD_COPY_DIALOG), nullptr, DlgProc,
-                                         reinterpret_cast<LPARAM>(&files));
-        // A dialog that ended itself while starting (an empty selection) can leave a stale handle behind.
-        if (dialog == nullptr || !IsWindow(dialog)) {
-            const DWORD error = GetLastError();
-            return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
-        }
-        ShowWindow(dialog, SW_SHOW);
-        UpdateWindow(dialog);
-        return S_OK;
-    });
+    return ComBoundary([&] { return ShowCopyDialog(CollectSelectedFiles(dataObject_)); });
 }
 
 Selection CollectSelectedFiles(IDataObject* dataObject) {

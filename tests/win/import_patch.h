@@ -1,6 +1,6 @@
 #pragma once
-// Points this executable's import of a system function at a stand-in while a scope lasts, for the answers Wine does
-// not give as Windows does.
+// A stand-in for one system function as seen by one module: the module's import slot for it is rewritten while a
+// scope lasts, so a test can give the answers a real Windows gives where Wine gives others.
 
 #include <windows.h>
 
@@ -9,11 +9,11 @@
 
 namespace pathlift::testing {
 
-// Points this executable's import of a system function at a double while the scope lasts.
+// Points a loaded module's import of a system function at a double while the scope lasts.
 class ImportPatch {
 public:
-    ImportPatch(const char* name, const void* replacement) {
-        auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+    ImportPatch(HMODULE module, const char* name, const void* replacement) {
+        auto* base = reinterpret_cast<BYTE*>(module);
         const auto* nt =
             reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
         const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];

@@ -87,7 +87,7 @@ TEST_F(RegistrationWithoutModulePath, WritesNothingAndFails) {
         g_hInstDll = row.module;
         HRESULT result = E_UNEXPECTED;
         if (row.moduleFileName != nullptr) {
-            const testing::ImportPatch patch("GetModuleFileNameW", row.moduleFileName);
+            const testing::ImportPatch patch(GetModuleHandleW(nullptr), "GetModuleFileNameW", row.moduleFileName);
             ASSERT_TRUE(patch.Patched());
             result = DllRegisterServer();
         } else {

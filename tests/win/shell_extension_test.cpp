@@ -1,6 +1,8 @@
 // The built Pathlift.dll as the shell and the COM runtime use it: trace lines, reference counts, the unload
-// answer, the menu entry, the command strings, the command itself, exports, version record and manifest.
+// answer, the menu entry (and its absence where Windows 11 shows our packaged command), the command strings, the
+// command itself, exports, version record and manifest.
 
+#include "tests/win/import_patch.h"
 #include "tests/win/shell_support.h"
 #include "tests/win/temp_directory.h"
 #include "tests/win/trace_capture.h"
@@ -13,6 +15,7 @@
 #include <shlobj.h>
 
 #include <cstring>
+#include <cwchar>
 #include <thread>
 
 namespace pathlift {
@@ -265,6 +268,161 @@ TEST(Handler, QueryContextMenuFollowsTheLowFlagBits) {
     // An invalid menu: nothing can be inserted, yet one identifier is reported used.
     EXPECT_EQ(menu->QueryContextMenu(reinterpret_cast<HMENU>(0x1234), 0, 1, 2, CMF_NORMAL), 1);
     Take();
+}
+
+// What the handler learns about Windows 11 and our package, as it finds the two system functions through
+// GetProcAddress. The stand-ins follow the documented behaviour: RtlGetVersion fills the caller's OSVERSIONINFOW
+// and returns STATUS_SUCCESS; GetPackagesByPackageFamily asked for sizes only (zero count, null buffers) returns
+// ERROR_INSUFFICIENT_BUFFER with the number of the family's packages for the current user, or ERROR_SUCCESS and
+// zero when there are none; on Windows 7 kernel32 has no such function.
+enum class PackageStore { Installed, Absent, Wines };
+struct SystemAnswers {
+    DWORD build = 0; // 0: Wine's own RtlGetVersion
+    PackageStore store = PackageStore::Wines;
+    const wchar_t* installedFamily = L"";
+};
+SystemAnswers g_answers;
+std::wstring g_askedFamily; // what the handler asked the package store about
+
+LONG WINAPI StandInRtlGetVersion(OSVERSIONINFOW* info) {
+    info->dwMajorVersion = 10;
+    info->dwMinorVersion = 0;
+    info->dwBuildNumber = g_answers.build;
+    info->dwPlatformId = VER_PLATFORM_WIN32_NT;
+    return 0;
+}
+
+LONG WINAPI StandInGetPackagesByPackageFamily(PCWSTR family, UINT32* count, PWSTR*, UINT32* bufferLength, WCHAR*) {
+    g_askedFamily = family;
+    const bool installed = std::wcscmp(g_answers.installedFamily, family) == 0;
+    *count = installed ? 1 : 0;
+    *bufferLength = installed ? 64 : 0;
+    return installed ? ERROR_INSUFFICIENT_BUFFER : ERROR_SUCCESS;
+}
+
+// Wine's answers where the row keeps them, a recorder in front of Wine's package function.
+LONG WINAPI WinesGetPackagesByPackageFamily(PCWSTR family, UINT32* count, PWSTR* names, UINT32* length, WCHAR* buf) {
+    g_askedFamily = family;
+    using Fn = LONG(WINAPI*)(PCWSTR, UINT32*, PWSTR*, UINT32*, WCHAR*);
+    const auto wines = Export<Fn>(GetModuleHandleW(L"kernel32.dll"), "GetPackagesByPackageFamily");
+    return wines != nullptr ? wines(family, count, names, length, buf) : ERROR_NOT_SUPPORTED;
+}
+
+FARPROC WINAPI StandInGetProcAddress(HMODULE module, LPCSTR name) {
+    if (!IS_INTRESOURCE(name) && std::strcmp(name, "RtlGetVersion") == 0 && g_answers.build != 0) {
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&StandInRtlGetVersion));
+    }
+    if (!IS_INTRESOURCE(name) && std::strcmp(name, "GetPackagesByPackageFamily") == 0) {
+        switch (g_answers.store) {
+        case PackageStore::Installed:
+            return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&StandInGetPackagesByPackageFamily));
+        case PackageStore::Absent:
+            return nullptr;
+        case PackageStore::Wines:
+            return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&WinesGetPackagesByPackageFamily));
+        }
+    }
+    return GetProcAddress(module, name);
+}
+
+// The installer's note of the package it registered, in HKCU or HKLM.
+void WritePackageNote(HKEY root, const wchar_t* family) {
+    const auto bytes = static_cast<DWORD>((std::wcslen(family) + 1) * sizeof(wchar_t));
+    RegSetKeyValueW(root, L"Software\\Pathlift\\Package", L"FamilyName", REG_SZ, family, bytes);
+}
+
+class PackagedCommand : public ::testing::Test {
+protected:
+    void SetUp() override {
+        HKEY key = nullptr;
+        machineKeyExisted_ = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Pathlift", 0, KEY_READ, &key) == 0;
+        if (key != nullptr) {
+            RegCloseKey(key);
+        }
+        DeleteNotes();
+    }
+    void TearDown() override {
+        DeleteNotes();
+        if (!machineKeyExisted_) {
+            RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Pathlift");
+        }
+        g_answers = {};
+        g_askedFamily.clear();
+    }
+    static void DeleteNotes() {
+        RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Pathlift\\Package");
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Pathlift\\Package");
+    }
+
+    bool machineKeyExisted_ = false;
+};
+
+// The classic entry steps aside only on Windows 11, with the installer's note present and the noted family
+// installed for the user; every other combination gives the entry as before. The 32-bit build never steps aside:
+// the processes it runs in cannot load the packaged command.
+TEST_F(PackagedCommand, TheClassicEntryStepsAsideOnlyWhereWindows11ShowsOurs) {
+    constexpr bool k64BitBuild = sizeof(void*) == 8;
+    const wchar_t* const ours = L"Pathlift_0a1b2c3d4e5f6";
+    const wchar_t* const other = L"Pathlift_zzzzzzzzzzzzz";
+    struct Row {
+        const char* name;
+        SystemAnswers answers;
+        const wchar_t* userNote;    // null: none
+        const wchar_t* machineNote; // null: none
+        bool inserted;
+        const wchar_t* asked; // the family the package store was asked about, "" for none; null: not checked
+    };
+    const Row rows[] = {
+        {"Windows 11, the user's note, installed", {22000, PackageStore::Installed, ours}, ours, nullptr, false, ours},
+        {"a later build, the machine's note only", {22631, PackageStore::Installed, ours}, nullptr, ours, false, ours},
+        {"the user's note is read first", {22000, PackageStore::Installed, ours}, ours, other, false, ours},
+        {"the user's note of a family not installed", {22000, PackageStore::Installed, ours}, other, ours, true, other},
+        {"an empty user's note, the machine's note", {22000, PackageStore::Installed, ours}, L"", ours, false, ours},
+        {"Windows 10's last build", {19045, PackageStore::Installed, ours}, ours, nullptr, true, L""},
+        {"the build just before Windows 11", {21999, PackageStore::Installed, ours}, ours, nullptr, true, L""},
+        {"no note", {22000, PackageStore::Installed, ours}, nullptr, nullptr, true, L""},
+        {"the noted family not installed", {22000, PackageStore::Installed, other}, ours, nullptr, true, ours},
+        {"no package store function", {22000, PackageStore::Absent, ours}, ours, nullptr, true, L""},
+        {"Wine's own package store", {22000, PackageStore::Wines, L""}, ours, nullptr, true, ours},
+        {"Wine's own version and store", {0, PackageStore::Wines, L""}, ours, ours, true, nullptr},
+    };
+    ComPtr<IContextMenu> menu = Handler();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        DeleteNotes();
+        if (row.userNote != nullptr) {
+            WritePackageNote(HKEY_CURRENT_USER, row.userNote);
+        }
+        if (row.machineNote != nullptr) {
+            WritePackageNote(HKEY_LOCAL_MACHINE, row.machineNote);
+        }
+        g_answers = row.answers;
+        g_askedFamily.clear();
+        HMENU popup = CreatePopupMenu();
+        AppendMenuW(popup, MF_STRING, 1, L"first");
+        Take();
+        HRESULT hr = E_UNEXPECTED;
+        {
+            const ImportPatch patch(Loaded().module, "GetProcAddress",
+                                    reinterpret_cast<const void*>(&StandInGetProcAddress));
+            if (k64BitBuild) {
+                ASSERT_TRUE(patch.Patched());
+            }
+            hr = menu->QueryContextMenu(popup, 0, 100, 200, CMF_NORMAL);
+        }
+        const bool inserted = row.inserted || !k64BitBuild;
+        EXPECT_EQ(hr, inserted ? 1 : 0);
+        EXPECT_EQ(GetMenuItemCount(popup), inserted ? 2 : 1);
+        Lines lines = {"CShellMenuExt::QueryContextMenu()\r\n", "CMF_NORMAL...\r\n"};
+        if (!inserted) {
+            lines.push_back("Packaged command registered...\r\n");
+        }
+        EXPECT_EQ(Take(), lines);
+        if (k64BitBuild && row.asked != nullptr) {
+            EXPECT_EQ(g_askedFamily, row.asked);
+        }
+        DestroyMenu(popup);
+    }
 }
 
 TEST(Handler, CommandStringsOfEveryKind) {

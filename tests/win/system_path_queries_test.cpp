@@ -131,7 +131,8 @@ DWORD WINAPI MappedDriveY(LPCWSTR localPath, DWORD level, LPVOID buffer, LPDWORD
 }
 
 TEST(SystemUniversalNames, MappedDriveIsAskedInItsDriveBasedFormAtAnyLength) {
-    const testing::ImportPatch patch("WNetGetUniversalNameW", reinterpret_cast<const void*>(&MappedDriveY));
+    const testing::ImportPatch patch(GetModuleHandleW(nullptr), "WNetGetUniversalNameW",
+                                     reinterpret_cast<const void*>(&MappedDriveY));
     ASSERT_TRUE(patch.Patched());
     const std::wstring deep = L"dir\\" + std::wstring(150, L'x') + L"\\" + std::wstring(150, L'y') + L"\\";
     struct Row {

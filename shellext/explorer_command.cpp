@@ -1,0 +1,207 @@
+// CExplorerCommand: names the entry for Windows 11's menu, shows it only for file-system items and opens the copy
+// dialog for their paths.
+
+#include "explorer_command.h"
+
+#include "module.h"
+#include "shell_menu_ext.h"
+#include "show_copy_dialog.h"
+#include "trace.h"
+
+#include "engine/selection.h"
+
+#include <algorithm>
+#include <cstring>
+#include <cwchar>
+#include <memory>
+#include <vector>
+
+namespace pathlift {
+
+namespace {
+
+struct CoTaskMemFreer {
+    void operator()(void* block) const noexcept { CoTaskMemFree(block); }
+};
+// A string the shell reserved for us with the task allocator.
+using UniqueCoTaskMemString = std::unique_ptr<wchar_t, CoTaskMemFreer>;
+
+// A copy of the text in a block of the task allocator, which the caller frees: the shell's convention for strings
+// handed out by IExplorerCommand.
+HRESULT DuplicateText(const wchar_t* text, LPWSTR* out) noexcept {
+    if (out == nullptr) {
+        return E_POINTER;
+    }
+    const std::size_t bytes = (std::wcslen(text) + 1) * sizeof(wchar_t);
+    *out = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
+    if (*out == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    std::memcpy(*out, text, bytes);
+    return S_OK;
+}
+
+// The item's file-system path, or null when it has none (This PC, the Recycle Bin, a Control Panel item). Only the
+// item's own name is asked for: no file or network access.
+UniqueCoTaskMemString FileSystemPath(IShellItemArray* items, DWORD index) noexcept {
+    IShellItem* item = nullptr;
+    if (FAILED(items->GetItemAt(index, &item)) || item == nullptr) {
+        return nullptr;
+    }
+    LPWSTR path = nullptr;
+    const HRESULT hr = item->GetDisplayName(SIGDN_FILESYSPATH, &path);
+    item->Release();
+    return UniqueCoTaskMemString(SUCCEEDED(hr) ? path : nullptr);
+}
+
+DWORD ItemCount(IShellItemArray* items) noexcept {
+    DWORD count = 0;
+    if (items == nullptr || FAILED(items->GetCount(&count))) {
+        return 0;
+    }
+    return count;
+}
+
+// The file-system paths of the items in the array's order, in one Selection; items without one are left out, as
+// the shell leaves them out of the classic handler's CF_HDROP list. Only std::bad_alloc can leave it.
+Selection CollectItemPaths(IShellItemArray* items) {
+    const DWORD count = ItemCount(items);
+    std::vector<UniqueCoTaskMemString> paths;
+    paths.reserve(count);
+    std::vector<std::size_t> lengths;
+    lengths.reserve(count);
+    std::size_t units = 0;
+    for (DWORD i = 0; i < count; ++i) {
+        UniqueCoTaskMemString path = FileSystemPath(items, i);
+        if (path == nullptr) {
+            continue;
+        }
+        lengths.push_back(std::min(std::wcslen(path.get()), kMaxPathLength));
+        units += lengths.back() + 1;
+        paths.push_back(std::move(path));
+    }
+    SelectionBuilder builder(paths.size(), units);
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        builder.Add(paths[i].get(), lengths[i]);
+    }
+    return builder.Finish();
+}
+
+} // namespace
+
+CExplorerCommand::CExplorerCommand() {
+    TraceA("CExplorerCommand::CExplorerCommand()\r\n");
+    AddLiveObject();
+}
+
+CExplorerCommand::~CExplorerCommand() {
+    RemoveLiveObject();
+}
+
+HRESULT CExplorerCommand::Create(REFIID riid, void** ppv) noexcept {
+    auto* command = new (std::nothrow) CExplorerCommand();
+    if (command == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    const HRESULT hr = command->QueryInterface(riid, ppv);
+    if (FAILED(hr)) {
+        delete command; // nobody holds it
+    }
+    return hr;
+}
+
+STDMETHODIMP CExplorerCommand::QueryInterface(REFIID riid, void** ppv) {
+    *ppv = nullptr;
+    if (!IsEqualIID(riid, IID_IExplorerCommand) && !IsEqualIID(riid, IID_IUnknown)) {
+        TraceA("CExplorerCommand::QueryInterface()==>Unknown Interface!\r\n");
+        return E_NOINTERFACE;
+    }
+    TraceA("CExplorerCommand::QueryInterface()==>IID_IExplorerCommand\r\n");
+    *ppv = static_cast<IExplorerCommand*>(this);
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) CExplorerCommand::AddRef() {
+    TraceA("CExplorerCommand::AddRef()\r\n");
+    return static_cast<ULONG>(InterlockedIncrement(&references_));
+}
+
+STDMETHODIMP_(ULONG) CExplorerCommand::Release() {
+    TraceA("CExplorerCommand::Release()\r\n");
+    const auto left = static_cast<ULONG>(InterlockedDecrement(&references_));
+    if (left == 0) {
+        delete this;
+    }
+    return left;
+}
+
+STDMETHODIMP CExplorerCommand::GetTitle(IShellItemArray*, LPWSTR* ppszName) {
+    TraceA("CExplorerCommand::GetTitle()\r\n");
+    return DuplicateText(kMenuText, ppszName);
+}
+
+// No icon, as the classic entry has none.
+STDMETHODIMP CExplorerCommand::GetIcon(IShellItemArray*, LPWSTR* ppszIcon) {
+    TraceA("CExplorerCommand::GetIcon()\r\n");
+    if (ppszIcon != nullptr) {
+        *ppszIcon = nullptr;
+    }
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CExplorerCommand::GetToolTip(IShellItemArray*, LPWSTR* ppszInfotip) {
+    TraceA("CExplorerCommand::GetToolTip()\r\n");
+    return DuplicateText(kHelpTextW, ppszInfotip);
+}
+
+STDMETHODIMP CExplorerCommand::GetCanonicalName(GUID* pguidCommandName) {
+    TraceA("CExplorerCommand::GetCanonicalName()\r\n");
+    if (pguidCommandName == nullptr) {
+        return E_POINTER;
+    }
+    *pguidCommandName = kExplorerCommandName;
+    return S_OK;
+}
+
+// Shown only when every item has a file-system path: the dialog has nothing to copy for the others. Cheap enough
+// for the shell's first, must-be-quick call, so fOkToBeSlow does not matter.
+STDMETHODIMP CExplorerCommand::GetState(IShellItemArray* psiItemArray, BOOL, EXPCMDSTATE* pCmdState) {
+    TraceA("CExplorerCommand::GetState()\r\n");
+    if (pCmdState == nullptr) {
+        return E_POINTER;
+    }
+    const DWORD count = ItemCount(psiItemArray);
+    bool everyItemHasAPath = count != 0;
+    for (DWORD i = 0; everyItemHasAPath && i < count; ++i) {
+        everyItemHasAPath = FileSystemPath(psiItemArray, i) != nullptr;
+    }
+    *pCmdState = everyItemHasAPath ? ECS_ENABLED : ECS_HIDDEN;
+    return S_OK;
+}
+
+// The same selection and the same dialog as the classic handler's command; the bind context is not used.
+STDMETHODIMP CExplorerCommand::Invoke(IShellItemArray* psiItemArray, IBindCtx*) {
+    TraceA("CExplorerCommand::Invoke()\r\n");
+    return ComBoundary([&] { return ShowCopyDialog(CollectItemPaths(psiItemArray)); });
+}
+
+STDMETHODIMP CExplorerCommand::GetFlags(EXPCMDFLAGS* pFlags) {
+    TraceA("CExplorerCommand::GetFlags()\r\n");
+    if (pFlags == nullptr) {
+        return E_POINTER;
+    }
+    *pFlags = ECF_DEFAULT;
+    return S_OK;
+}
+
+// One command, no submenu.
+STDMETHODIMP CExplorerCommand::EnumSubCommands(IEnumExplorerCommand** ppEnum) {
+    TraceA("CExplorerCommand::EnumSubCommands()\r\n");
+    if (ppEnum != nullptr) {
+        *ppEnum = nullptr;
+    }
+    return E_NOTIMPL;
+}
+
+} // namespace pathlift
