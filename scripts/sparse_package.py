@@ -10,7 +10,7 @@ top-level context menu.
 
 No Debian package writes MSIX files. This writes the little a package needs: AppxManifest.xml, the logos it names,
 AppxBlockMap.xml (a SHA-256 hash of every 64 KiB block of each file) and [Content_Types].xml, in a zip whose
-entries are stored uncompressed, so that the block map needs no compressed sizes. A signature
+payload entries are stored uncompressed, so that the block map needs no compressed sizes. A signature
 (AppxSignature.p7x) is added afterwards by osslsigncode.
 """
 
@@ -213,10 +213,13 @@ def build(version, publisher, class_id, out):
     entries = payload + [("AppxBlockMap.xml", block_map(payload)),
                          ("[Content_Types].xml", CONTENT_TYPES.encode("utf-8"))]
     buffer = io.BytesIO()
-    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_STORED) as archive:
+    with zipfile.ZipFile(buffer, "w") as archive:
         for name, data in entries:
             info = zipfile.ZipInfo(name, ZIP_TIME)
             info.create_system = 0  # MS-DOS, as Windows' packager writes it
+            # The footprint files are deflated, as Windows' packager does: osslsigncode rewrites [Content_Types].xml
+            # deflated but keeps the entry's method, which leaves a stored one unreadable.
+            info.compress_type = zipfile.ZIP_STORED if (name, data) in payload else zipfile.ZIP_DEFLATED
             archive.writestr(info, data)
     with open(out, "wb") as f:
         f.write(buffer.getvalue())
