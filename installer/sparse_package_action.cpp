@@ -1,7 +1,8 @@
 // The x64 package's custom actions for Windows 11's context menu: register the sparse package that gives the
 // installed Pathlift.dll a package identity (its folder is the package's external location), and remove it again.
 // Windows Installer has no table for packages, and wixl cannot write a command line built from a directory, so
-// these run PowerShell's Appx cmdlets as the installing user, who is the one the package is registered for.
+// these run PowerShell's Appx cmdlets as the installing user, who is the one the package is registered for. The
+// package runs them on Windows 11 only (its conditions read the build number from the registry).
 
 #include <windows.h>
 
@@ -13,8 +14,6 @@
 
 namespace {
 
-// The top-level context menu that lists packaged Explorer commands exists from this build on.
-constexpr DWORD kFirstWindows11Build = 22000;
 // Long enough for a deployment on a slow disk, short enough that a hung one does not hold the install forever.
 constexpr DWORD kPowerShellTimeoutMs = 120000;
 // What the log keeps of PowerShell's output.
@@ -59,24 +58,6 @@ std::wstring Formatted(MSIHANDLE session, const wchar_t* text) {
     }
     value.resize(length);
     return value;
-}
-
-// The build number Windows itself reports: RtlGetVersion is not subject to the version lie that the installer's
-// own VersionNT and WindowsBuild carry (they stop at Windows 8.1's 603 and 9600).
-DWORD WindowsBuild() {
-    using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    if (ntdll == nullptr) {
-        return 0;
-    }
-    const auto get_version =
-        reinterpret_cast<RtlGetVersionFn>(reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "RtlGetVersion")));
-    OSVERSIONINFOW info{};
-    info.dwOSVersionInfoSize = sizeof(info);
-    if (get_version == nullptr || get_version(&info) != 0) {
-        return 0;
-    }
-    return info.dwBuildNumber;
 }
 
 // A PowerShell string literal: single quotes, a quote inside doubled.
@@ -163,20 +144,10 @@ bool RunPowerShell(MSIHANDLE session, const std::wstring& what, const std::wstri
         std::wstring wide(read, L'\0');
         wide.resize(MultiByteToWideChar(CP_OEMCP, 0, text.data(), static_cast<int>(read), wide.data(),
                                         static_cast<int>(wide.size())));
+        wide.erase(wide.find_last_not_of(L" \r\n") + 1);
         Log(session, L"PowerShell said: " + wide);
     }
     return succeeded;
-}
-
-// Both actions run only where the package table's condition saw Windows 11; the build is asked again here so that
-// an action started any other way does nothing either below Windows 11.
-bool OnWindows11(MSIHANDLE session, const std::wstring& what) {
-    const DWORD build = WindowsBuild();
-    if (build < kFirstWindows11Build) {
-        Log(session, what + L" skipped: Windows build " + std::to_wstring(build) + L" is older than Windows 11");
-        return false;
-    }
-    return true;
 }
 
 template <class F> UINT ActionBoundary(MSIHANDLE session, const wchar_t* what, F&& body) noexcept {
@@ -196,9 +167,6 @@ template <class F> UINT ActionBoundary(MSIHANDLE session, const wchar_t* what, F
 extern "C" UINT WINAPI RegisterSparsePackage(MSIHANDLE session) {
     const wchar_t what[] = L"registering the sparse package";
     return ActionBoundary(session, what, [&] {
-        if (!OnWindows11(session, what)) {
-            return;
-        }
         const std::wstring package = Formatted(session, L"[#SparsePackage]");
         const size_t slash = package.find_last_of(L'\\');
         if (slash == std::wstring::npos || slash == 0) {
@@ -215,9 +183,6 @@ extern "C" UINT WINAPI RegisterSparsePackage(MSIHANDLE session) {
 extern "C" UINT WINAPI RemoveSparsePackage(MSIHANDLE session) {
     const wchar_t what[] = L"removing the sparse package";
     return ActionBoundary(session, what, [&] {
-        if (!OnWindows11(session, what)) {
-            return;
-        }
         const std::wstring family = Formatted(session, L"[PATHLIFT_PACKAGE_FAMILY]");
         if (family.empty()) {
             Log(session, std::wstring(what) + L" skipped: the package has no family name");
