@@ -74,6 +74,31 @@ if [ "${#missing[@]}" -gt 0 ]; then
 elif [ -n "${need_update:-}" ]; then
     update_lists
 fi
+# osslsigncode signs MSIX packages from 2.7 on; Debian 12's own suite has 2.5, its backports suite a newer one.
+osslsigncode_signs_msix() {
+    local version
+    version="$(osslsigncode --version 2>/dev/null | sed -n '1s/^osslsigncode \([0-9.]*\).*/\1/p')"
+    [ -n "$version" ] && [ "$(printf '%s\n' 2.7 "$version" | sort -V | head -n 1)" = 2.7 ]
+}
+if ! osslsigncode_signs_msix; then
+    backports=/etc/apt/sources.list.d/pathlift-backports.sources
+    if ! grep -rqs 'bookworm-backports' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+        # The backports suite lives on the mirror the machine's main suite comes from.
+        mirror="$({ awk '$1 == "deb" && $3 == "bookworm" { print $2 }' /etc/apt/sources.list 2>/dev/null
+            cat /etc/apt/sources.list.d/*.sources 2>/dev/null | awk 'BEGIN { RS = "" }
+                /Suites:[^\n]* bookworm( |\n|$)/ && match($0, /URIs: [^ \n]+/) { print substr($0, RSTART + 6, RLENGTH - 6) }'
+        } | head -n 1)"
+        printf '%s\n' 'Types: deb' "URIs: $mirror" 'Suites: bookworm-backports' 'Components: main' \
+            'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' | as_root tee "$backports" >/dev/null
+    fi
+    echo "setup: installing osslsigncode from bookworm-backports"
+    export DEBIAN_FRONTEND=noninteractive
+    update_lists
+    if ! as_root apt-get install -y -q --no-install-recommends -t bookworm-backports osslsigncode || ! osslsigncode_signs_msix; then
+        echo "setup: no osslsigncode 2.7 or later (MSIX signing); the package lists apt could not read: $(unreadable_indexes)" >&2
+        exit 1
+    fi
+fi
 if [ -z "${foreign:-}" ]; then
     echo "setup: all packages present"
 fi

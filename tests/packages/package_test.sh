@@ -3,7 +3,9 @@
 # checks that every place agrees on the version, reads their tables, then per package kind in fresh prefixes:
 # installs, compares the registry with what regsvr32 writes for the same DLLs at the same paths, drives the
 # installed handler through the shell host, refuses a second copy, upgrades, removes; and the portable zip's
-# install.cmd / uninstall.cmd. Each prefix has a wineserver of its own, stopped by process id.
+# install.cmd / uninstall.cmd. A build signed with a throwaway certificate carries the sparse package for Windows 11:
+# tests/packages/sparse_package_test.py reads it and the tables, and a prefix runs its registration and removal.
+# Each prefix has a wineserver of its own, stopped by process id.
 # Needs a display: run it through scripts/test.sh, or after `source scripts/wine-session.sh; wine_session_start`.
 set -uo pipefail
 
@@ -187,7 +189,7 @@ check_zip() {
 
 # ---- build: this version, and a newer one from the same sources for the upgrade; the programs the test runs
 for preset in win32 win64; do
-    if ! cmake --build --preset "$preset" --target shell_host registry_dump >"$work/build.log" 2>&1; then
+    if ! cmake --build --preset "$preset" --target shell_host registry_dump powershell_standin >"$work/build.log" 2>&1; then
         cat "$work/build.log"
         echo "package_test: the $preset shell host or registry dump did not build"
         exit 1
@@ -208,11 +210,36 @@ if ! bash scripts/package.sh --out "$work/dist" >"$work/package.log" 2>&1 ||
 fi
 echo "   built in $(($(date +%s) - started)) s: $(cd "$work" && du -b dist/* newer/* | awk '{ printf "%s %d KiB; ", $2, $1 / 1024 }')"
 
+# ---- signed: the same version with a throwaway certificate whose subject needs Windows' quoting
+started=$(date +%s)
+signer_subject='CN=Pathlift test signer, O="Pathlift test, Inc.", S=Tokyo, C=JP'
+if ! { openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/signer.key" -out "$work/signer.pem" -days 2 \
+    -subj "/C=JP/ST=Tokyo/O=Pathlift test, Inc./CN=Pathlift test signer" \
+    -addext extendedKeyUsage=codeSigning -addext basicConstraints=critical,CA:FALSE &&
+    openssl pkcs12 -export -inkey "$work/signer.key" -in "$work/signer.pem" -out "$work/signer.pfx" \
+        -passout pass:throwaway; } >"$work/signer.log" 2>&1 ||
+    ! PATHLIFT_SIGN_PFX="$work/signer.pfx" PATHLIFT_SIGN_PASSWORD=throwaway \
+        bash scripts/package.sh --out "$work/signed" >>"$work/signer.log" 2>&1; then
+    cat "$work/signer.log"
+    echo "package_test: the signed build failed"
+    exit 1
+fi
+echo "   signed build in $(($(date +%s) - started)) s"
+echo "== the sparse package and the tables that register it"
+if python3 tests/packages/sparse_package_test.py --unsigned "$work/dist" --signed "$work/signed" \
+    --cert "$work/signer.pem" --publisher "$signer_subject" --version "$version" >"$work/sparse.log" 2>&1; then
+    pass "sparse package: $(grep -c '^ok' "$work/sparse.log") checks"
+else
+    cat "$work/sparse.log"
+    fail "sparse package"
+fi
+
 # ---- one version everywhere: file names, ProductVersion, the DLLs' version record and about text
 for row in "$work/dist|$version" "$work/newer|$newer"; do
     dir="${row%%|*}" want="${row##*|}"
     short="${want%.*.*}"
-    expect "artifacts of $want" "Pathlift-$want-portable.zip Pathlift-$want-x64.msi Pathlift-$want-x86.msi" \
+    expect "artifacts of $want" \
+        "Pathlift-$want-portable.zip Pathlift-$want-sparse.msix Pathlift-$want-x64.msi Pathlift-$want-x86.msi" \
         "$(cd "$dir" && echo *)"
     for kind in x64 x86; do
         msi="$dir/Pathlift-$want-$kind.msi"
@@ -384,6 +411,56 @@ for row in "${cases[@]}"; do
         "$before" "$(views "$target" ours)$(views "$target" around)"
     stop_prefix "$target"
 done
+
+# ---- the signed x64 package's sparse package: nothing below Windows 11; on Windows 11 registered after the files
+# are in place and removed before they go, a failure logged and the install intact. The prefix's powershell.exe is
+# a stand-in that prints its command line and fails, as Add-AppxPackage does where the signer is not trusted.
+echo "== signed x64 package: the sparse package below Windows 11 and on it"
+new_prefix 64
+target="$PREFIX"
+mkdir -p "$target/drive_c/windows/system32/WindowsPowerShell/v1.0"
+cp build/win64/tests/powershell_standin.exe "$target/drive_c/windows/system32/WindowsPowerShell/v1.0/powershell.exe"
+signed_msi="$work/signed/Pathlift-$version-x64.msi"
+family="$(python3 scripts/sparse_package.py family-name "$signer_subject")"
+package_key='HKLM\Software\Pathlift\Package'
+family_value() {
+    on "$target" 64 "build/win64/tests/registry_dump.exe" "$package_key" | tr -d '\r' |
+        sed -n 's/^  "FamilyName" type 1, .*  "\(.*\)"$/\1/p'
+}
+sparse_lines() { grep -a '^Pathlift: \(registering\|removing\|PowerShell\)' "$1" | tr -d '\r'; }
+powershell='stand-in powershell.exe called as: "C:\windows\system32\WindowsPowerShell\v1.0\powershell.exe" -NoProfile -NonInteractive -ExecutionPolicy Bypass -Command "$ErrorActionPreference = '"'Stop'"'; '
+for build in below 22000; do
+    # Wine 8 knows no Windows 11; the package reads the build number Windows keeps in the registry, so that value
+    # stands in for it.
+    [ "$build" = 22000 ] && on "$target" 64 reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion' \
+        /v CurrentBuildNumber /d 22000 /f >/dev/null
+    log="$work/sparse-$build"
+    on "$target" 64 msiexec /i "$(windows_path "$signed_msi")" /qn /l*v "$(windows_path "$log-install.log")"
+    expect "build $build: msiexec /i signed x64 /qn" 0 $?
+    dll="$(served_by "$target" 64)"
+    dir="${dll%\\*}"
+    sparse_file="$target/drive_c/${dir#C:\\}/Pathlift-sparse.msix"
+    sparse_file="${sparse_file//\\//}"
+    if [ "$build" = below ]; then
+        expect "below Windows 11: no package file, no family name, no sparse action" "no||" \
+            "$([ -e "$sparse_file" ] && echo yes || echo no)|$(family_value)|$(sparse_lines "$log-install.log")"
+    else
+        expect "Windows 11: the package beside the 64-bit DLL, the family name, the registration tried and logged" \
+            "$(printf '%s\n' "yes|$family|Pathlift: registering the sparse package failed: PowerShell exited with 1" \
+                "Pathlift: PowerShell said: ${powershell}Add-AppxPackage -Path '$dir\Pathlift-sparse.msix' -ExternalLocation '$dir'\"")" \
+            "$(cmp -s "$sparse_file" "$work/signed/Pathlift-$version-sparse.msix" && echo yes || echo no)|$(family_value)|$(sparse_lines "$log-install.log")"
+    fi
+    on "$target" 64 msiexec /x "$(windows_path "$signed_msi")" /qn /l*v "$(windows_path "$log-removal.log")"
+    expect "build $build: msiexec /x signed x64 /qn" 0 $?
+    expected_removal=""
+    [ "$build" = 22000 ] && expected_removal="$(printf '%s\n' \
+        "Pathlift: removing the sparse package failed: PowerShell exited with 1" \
+        "Pathlift: PowerShell said: ${powershell}Get-AppxPackage | Where-Object PackageFamilyName -eq '$family' | Remove-AppxPackage\"")"
+    expect "build $build: after the removal no package file and no family name; the removal tried and logged" \
+        "no||$expected_removal" \
+        "$([ -e "$sparse_file" ] && echo yes || echo no)|$(family_value)|$(sparse_lines "$log-removal.log")"
+done
+stop_prefix "$target"
 
 echo
 if [ "$failures" -ne 0 ]; then
