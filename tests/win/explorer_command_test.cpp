@@ -3,6 +3,7 @@
 // clipboard text.
 
 #include "res/resource.h"
+#include "tests/win/loaded_dll.h"
 #include "tests/win/shell_support.h"
 #include "tests/win/temp_directory.h"
 #include "tests/win/trace_capture.h"
@@ -27,27 +28,6 @@ using Lines = std::vector<std::string>;
 // {A0F17042-2006-49EF-AC14-F07B802DB293}.
 const CLSID kCommandClassId = {0x1e7844e8, 0x15a0, 0x493b, {0xb7, 0xb9, 0x3d, 0x3b, 0x65, 0xe1, 0x1e, 0x0e}};
 const GUID kCanonicalName = {0xa0f17042, 0x2006, 0x49ef, {0xac, 0x14, 0xf0, 0x7b, 0x80, 0x2d, 0xb2, 0x93}};
-
-using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-using CanUnloadNowFn = HRESULT(STDAPICALLTYPE*)();
-
-struct Dll {
-    HMODULE module = nullptr;
-    GetClassObjectFn getClassObject = nullptr;
-    CanUnloadNowFn canUnloadNow = nullptr;
-};
-
-Dll& Loaded() {
-    static Dll dll = [] {
-        Dll d;
-        d.module = LoadLibraryW(BuiltDllPath().c_str());
-        d.getClassObject = Export<GetClassObjectFn>(d.module, "DllGetClassObject");
-        d.canUnloadNow = Export<CanUnloadNowFn>(d.module, "DllCanUnloadNow");
-        TraceCapture::Instance().Take();
-        return d;
-    }();
-    return dll;
-}
 
 Lines Take() {
     return TraceCapture::Instance().Take();

@@ -3,6 +3,7 @@
 // command itself, exports, version record and manifest.
 
 #include "tests/win/import_patch.h"
+#include "tests/win/loaded_dll.h"
 #include "tests/win/shell_support.h"
 #include "tests/win/temp_directory.h"
 #include "tests/win/trace_capture.h"
@@ -27,32 +28,10 @@ using Lines = std::vector<std::string>;
 // {D80CD655-4791-4491-85E2-4B66894F5E00}, written out here on its own.
 const CLSID kClassId = {0xd80cd655, 0x4791, 0x4491, {0x85, 0xe2, 0x4b, 0x66, 0x89, 0x4f, 0x5e, 0x00}};
 
-using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-using CanUnloadNowFn = HRESULT(STDAPICALLTYPE*)();
-
 std::string Hex(const void* value) {
     char text[32];
     std::snprintf(text, sizeof(text), "%llx", static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(value)));
     return text;
-}
-
-struct Dll {
-    HMODULE module = nullptr;
-    GetClassObjectFn getClassObject = nullptr;
-    CanUnloadNowFn canUnloadNow = nullptr;
-};
-
-// Loaded once for the rest of the tests, after the first test has seen a whole load and unload.
-Dll& Loaded() {
-    static Dll dll = [] {
-        Dll d;
-        d.module = LoadLibraryW(BuiltDllPath().c_str());
-        d.getClassObject = Export<GetClassObjectFn>(d.module, "DllGetClassObject");
-        d.canUnloadNow = Export<CanUnloadNowFn>(d.module, "DllCanUnloadNow");
-        TraceCapture::Instance().Take();
-        return d;
-    }();
-    return dll;
 }
 
 ComPtr<IClassFactory> Factory() {
