@@ -12,30 +12,37 @@ rem Only an elevated administrator can open the LocalService account's hive, whi
 reg query "HKU\S-1-5-19" >nul 2>&1
 if errorlevel 1 goto notelevated
 rem A 32-bit cmd.exe on 64-bit Windows sees SysWOW64 as System32 and Program Files (x86) as Program Files; Sysnative
-rem and ProgramW6432 are the real ones.
+rem and ProgramW6432 are the real ones, and PROCESSOR_ARCHITEW6432 the machine's architecture.
 set "system64=%SystemRoot%\System32"
 if exist %SystemRoot%\Sysnative\regsvr32.exe set "system64=%SystemRoot%\Sysnative"
 set "programs64=%ProgramFiles%"
 if defined ProgramW6432 set "programs64=%ProgramW6432%"
-if not exist %SystemRoot%\SysWOW64\regsvr32.exe goto only32
-set "programs32=%ProgramFiles(x86)%"
-call :place x64 "%programs64%" || goto failed
-call :place x86 "%programs32%" || goto failed
+set "machine=%PROCESSOR_ARCHITECTURE%"
+if defined PROCESSOR_ARCHITEW6432 set "machine=%PROCESSOR_ARCHITEW6432%"
+if /i "%machine%"=="x86" goto only32
+call :place x64 "%programs64%"
+if errorlevel 1 goto failed
 "%system64%\regsvr32.exe" /s "%programs64%\Pathlift\%version%\x64\Pathlift.dll"
+if errorlevel 1 goto failed
+call :leftovers "%programs64%"
+rem Without WoW64 (a Server Core installation can lack it) no 32-bit program runs to load the 32-bit DLL.
+if not exist %SystemRoot%\SysWOW64\regsvr32.exe goto done
+set "programs32=%ProgramFiles(x86)%"
+call :place x86 "%programs32%"
 if errorlevel 1 goto failed
 "%SystemRoot%\SysWOW64\regsvr32.exe" /s "%programs32%\Pathlift\%version%\x86\Pathlift.dll"
 if errorlevel 1 goto failed
-call :leftovers "%programs64%"
 call :leftovers "%programs32%"
 goto done
 :only32
 set "programs32=%ProgramFiles%"
-call :place x86 "%programs32%" || goto failed
+call :place x86 "%programs32%"
+if errorlevel 1 goto failed
 "%SystemRoot%\System32\regsvr32.exe" /s "%programs32%\Pathlift\%version%\x86\Pathlift.dll"
 if errorlevel 1 goto failed
 call :leftovers "%programs32%"
 :done
-echo Pathlift %version% is installed. Explorer shows it once it restarts, or after you sign out and in again.
+echo Pathlift %version% is installed. An Explorer that has an older version loaded shows this one after it restarts, or after you sign out and in again.
 exit /b 0
 :failed
 echo Installing Pathlift failed; see the message above.
@@ -57,10 +64,12 @@ exit /b 1
 rem :leftovers <program files folder>: deletes the DLLs of other versions there and their folders; a DLL still
 rem loaded stays, with its folder, until a later run.
 :leftovers
-for /d %%v in ("%~1\Pathlift\*") do if /i not "%%~nxv"=="%version%" (
-    del /q "%%v\x64\Pathlift.dll" "%%v\x86\Pathlift.dll" >nul 2>&1
-    rd "%%v\x64" >nul 2>&1
-    rd "%%v\x86" >nul 2>&1
-    rd "%%v" >nul 2>&1
-)
+for /f "delims=" %%v in ('dir /b /ad "%~1\Pathlift" 2^>nul') do call :version "%~1\Pathlift\%%v"
+exit /b 0
+:version
+if /i "%~nx1"=="%version%" exit /b 0
+del /q "%~1\x64\Pathlift.dll" "%~1\x86\Pathlift.dll" >nul 2>&1
+rd "%~1\x64" >nul 2>&1
+rd "%~1\x86" >nul 2>&1
+rd "%~1" >nul 2>&1
 exit /b 0

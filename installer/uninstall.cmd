@@ -11,11 +11,13 @@ set "system64=%SystemRoot%\System32"
 if exist %SystemRoot%\Sysnative\regsvr32.exe set "system64=%SystemRoot%\Sysnative"
 set "programs64=%ProgramFiles%"
 if defined ProgramW6432 set "programs64=%ProgramW6432%"
+set "machine=%PROCESSOR_ARCHITECTURE%"
+if defined PROCESSOR_ARCHITEW6432 set "machine=%PROCESSOR_ARCHITEW6432%"
 set "status=0"
-if not exist %SystemRoot%\SysWOW64\regsvr32.exe goto only32
+if /i "%machine%"=="x86" goto only32
 set "programs32=%ProgramFiles(x86)%"
 call :unregister "%system64%" "%programs64%" x64
-call :unregister "%SystemRoot%\SysWOW64" "%programs32%" x86
+if exist %SystemRoot%\SysWOW64\regsvr32.exe call :unregister "%SystemRoot%\SysWOW64" "%programs32%" x86
 call :remove "%programs64%"
 call :remove "%programs32%"
 goto done
@@ -50,11 +52,12 @@ exit /b 0
 
 rem :remove <program files folder>: deletes every version's DLLs there and then the emptied folders.
 :remove
-for /d %%v in ("%~1\Pathlift\*") do (
-    del /q "%%v\x64\Pathlift.dll" "%%v\x86\Pathlift.dll" >nul 2>&1
-    rd "%%v\x64" >nul 2>&1
-    rd "%%v\x86" >nul 2>&1
-    rd "%%v" >nul 2>&1
-)
+for /f "delims=" %%v in ('dir /b /ad "%~1\Pathlift" 2^>nul') do call :version "%~1\Pathlift\%%v"
 rd "%~1\Pathlift" >nul 2>&1
+exit /b 0
+:version
+del /q "%~1\x64\Pathlift.dll" "%~1\x86\Pathlift.dll" >nul 2>&1
+rd "%~1\x64" >nul 2>&1
+rd "%~1\x86" >nul 2>&1
+rd "%~1" >nul 2>&1
 exit /b 0

@@ -28,14 +28,10 @@ while [ $# -gt 0 ]; do
     esac
 done
 
-if [ -n "${PATHLIFT_SIGN_PFX:-}" ]; then
-    bash scripts/setup.sh osslsigncode >/dev/null
-    if [ ! -r "$PATHLIFT_SIGN_PFX" ]; then
-        echo "package: PATHLIFT_SIGN_PFX names $PATHLIFT_SIGN_PFX, which cannot be read" >&2
-        exit 1
-    fi
-else
-    bash scripts/setup.sh >/dev/null
+bash scripts/setup.sh >/dev/null
+if [ -n "${PATHLIFT_SIGN_PFX:-}" ] && [ ! -r "$PATHLIFT_SIGN_PFX" ]; then
+    echo "package: PATHLIFT_SIGN_PFX names $PATHLIFT_SIGN_PFX, which cannot be read" >&2
+    exit 1
 fi
 build_log="$(mktemp /tmp/pathlift-package-build.XXXXXX)"
 trap 'rm -f "$build_log"' EXIT
@@ -129,7 +125,8 @@ build_msi() {
         WHERE \`Component\` = 'Approval64' OR \`Component\` = 'Approval32'"
     msibuild "$msi" -q "UPDATE \`File\` SET \`Version\` = '$PATHLIFT_VERSION', \`Language\` = '1041'
         WHERE \`File\` = 'Pathlift64' OR \`File\` = 'Pathlift32'"
-    msibuild "$msi" -q "DELETE FROM \`MsiFileHash\` WHERE \`File_\` = 'Pathlift64' OR \`File_\` = 'Pathlift32'"
+    msibuild "$msi" -q "DELETE FROM \`MsiFileHash\` WHERE \`File_\` = 'Pathlift64'"
+    msibuild "$msi" -q "DELETE FROM \`MsiFileHash\` WHERE \`File_\` = 'Pathlift32'"
     msibuild "$msi" -q "UPDATE \`Directory\` SET \`DefaultDir\` = '$short|$PATHLIFT_VERSION'
         WHERE \`Directory\` = 'VERSIONDIR64' OR \`Directory\` = 'VERSIONDIR32'"
     sign_file "$msi"
