@@ -276,6 +276,7 @@ for row in "$work/dist|$version|unsigned" "$work/newer|$newer|signed"; do
             "$(msi_table "$msi" File | awk -F'\t' 'NR > 3 { print $1, $5, $6 }' | sort | paste -sd ' ')"
         expect "$kind $want: no MsiFileHash row for a versioned file" 0 "$(msi_table "$msi" MsiFileHash | awk 'NR > 3' | grep -c .)"
         mkdir -p "$work/extract/$kind" && msiextract -C "$work/extract/$kind" "$msi" >/dev/null
+        msiinfo extract "$msi" Binary.NotifyShellDll >"$work/extract/notify_shell-$kind.dll"
         records=""
         while IFS= read -r -d '' dll; do
             records+="$(dll_version "$dll");"
@@ -293,14 +294,16 @@ for row in "$work/dist|$version|unsigned" "$work/newer|$newer|signed"; do
             grep -o ' \.debug_info' | tr -d ' '; done | paste -sd ' ')"
     # osslsigncode verify checks the signature and the chain up to the throwaway certificate.
     verified=""
-    for file in "$dir/Pathlift-$want-x64.msi" "$dir/Pathlift-$want-x86.msi" "${shipped[@]/#/$work/extract/}"; do
+    for file in "$dir/Pathlift-$want-x64.msi" "$dir/Pathlift-$want-x86.msi" "${shipped[@]/#/$work/extract/}" \
+        "$work/extract/notify_shell-x64.dll" "$work/extract/notify_shell-x86.dll"; do
         if osslsigncode verify -CAfile "$work/sign.pem" -in "$file" >/dev/null 2>&1; then
             verified+="signed "
         else
             verified+="unsigned "
         fi
     done
-    expect "$want: osslsigncode verify on both packages and each shipped DLL" "$(printf "$signing %.0s" 1 2 3 4 5 6 7)" \
+    expect "$want: osslsigncode verify on both packages, each shipped DLL and each custom-action DLL" \
+        "$(printf "$signing %.0s" 1 2 3 4 5 6 7 8 9)" \
         "$verified"
 done
 expect "the build's version is CMake's project version" "$version" \
