@@ -2,8 +2,8 @@
 // which DLL the registration loaded and that DLL's file version:
 //   server: C:\...\Pathlift.dll
 //   version: a.b.c.d
-// With a release file it keeps the object, and so the DLL, loaded until that file exists: the package test holds
-// the installed DLL this way while an upgrade runs.
+// With a release file it keeps the object, and so the DLL, loaded until that file exists (two minutes at most): the
+// package test holds the installed DLL this way while an upgrade runs.
 
 #include <windows.h>
 
@@ -68,10 +68,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     std::printf("server: %s\nversion: %s\n", Utf8(path).c_str(), Utf8(FileVersion(path)).c_str());
     std::fflush(stdout);
-    if (argc > 2) {
-        while (GetFileAttributesW(argv[2]) == INVALID_FILE_ATTRIBUTES) {
-            Sleep(50);
-        }
+    // Two minutes at most, so that a test that never releases it does not wait for ever.
+    for (int wait = 0; argc > 2 && wait < 2400 && GetFileAttributesW(argv[2]) == INVALID_FILE_ATTRIBUTES; ++wait) {
+        Sleep(50);
     }
     object->Release();
     CoUninitialize();

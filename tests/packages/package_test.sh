@@ -482,7 +482,7 @@ for row in "${cases[@]}"; do
     on "$target" "${dlls[0]%%=*}" "build/win${dlls[0]%%=*}/tests/class_probe.exe" "$PATHLIFT_CLASS_ID" \
         "$(windows_path "$work/release")" >"$work/held.out" 2>&1 &
     holder=$!
-    for _ in $(seq 100); do grep -q '^version:' "$work/held.out" && break; sleep 0.1; done
+    for _ in $(seq 300); do grep -q '^version:' "$work/held.out" && break; sleep 0.1; done
     expect "a process holds $held_dll" "server: $held_dll|version: $version" "$(tr -d '\r' <"$work/held.out" | paste -sd '|')"
     on "$target" "$own" msiexec /i "$(windows_path "$newer_msi")" /qn /l*v "$(windows_path "$work/upgrade.log")"
     status=$?
