@@ -1,4 +1,4 @@
-// The packages' one custom action: tells the shell that handler registrations changed, so a running Explorer
+// One of the packages' custom actions: tells the shell that handler registrations changed, so a running Explorer
 // builds its next context menu from the new registry instead of its cache.
 
 #include <windows.h>

@@ -5,10 +5,16 @@
 #   Pathlift-<version>-portable.zip  both DLLs, README, LICENSE, install.cmd and uninstall.cmd
 #   Pathlift-<version>-sparse.msix  the sparse package that puts the Explorer command into Windows 11's top-level
 #                                 context menu; the x64 MSI installs and registers it only when it is signed
-# With PATHLIFT_SIGN_PFX (a PKCS#12 file), PATHLIFT_SIGN_PASSWORD and optionally PATHLIFT_SIGN_TIMESTAMP (a time-stamp
-# server's URL) the artifacts are signed with that certificate; without them they are not.
+#   Pathlift-<version>-x64.dll.debug, Pathlift-<version>-x86.dll.debug  the DLLs' symbols, which the shipped
+#                                  DLLs do not carry (each DLL names its file in a .gnu_debuglink section)
 # The version is CMake's project(VERSION). --version a.b.c.d builds the same sources with another version, in
 # build/package-<version>/, as the upgrade test does; --out puts the artifacts somewhere else.
+#
+# Signing: with PATHLIFT_SIGN_PFX (a PKCS#12 file with the certificate and its key) and PATHLIFT_SIGN_PASSWORD, both
+# DLLs (before they go into the packages and the zip), the packages' custom-action DLLs, the sparse package and both
+# MSI packages are signed
+# with osslsigncode, time-stamped by PATHLIFT_SIGN_TIMESTAMP (an RFC 3161 server's URL) when it is set. Without
+# PATHLIFT_SIGN_PFX the artifacts are unsigned.
 # Usage: scripts/package.sh [--version a.b.c.d] [--out DIR]
 set -euo pipefail
 
@@ -26,6 +32,10 @@ while [ $# -gt 0 ]; do
 done
 
 bash scripts/setup.sh >/dev/null
+if [ -n "${PATHLIFT_SIGN_PFX:-}" ] && [ ! -r "$PATHLIFT_SIGN_PFX" ]; then
+    echo "package: PATHLIFT_SIGN_PFX names $PATHLIFT_SIGN_PFX, which cannot be read" >&2
+    exit 1
+fi
 build_log="$(mktemp /tmp/pathlift-package-build.XXXXXX)"
 trap 'rm -f "$build_log"' EXIT
 declare -A build_dirs
@@ -45,41 +55,63 @@ for preset in win32 win64; do
     fi
 done
 
-# What each build says about itself: the version, the class id, the product codes and where its DLLs are. wixl
-# finds files only by paths relative to the working directory.
-relative() { realpath --relative-to="$root" "$1"; }
+# sign_file <path>: signs a PE file (DLL), an MSI or an MSIX package in place when a certificate is given, and does
+# nothing otherwise. SHA-256, the password read from a descriptor so that it is not on a command line.
+sign_file() {
+    [ -n "${PATHLIFT_SIGN_PFX:-}" ] || return 0
+    local file="$1" signed="$1.signed"
+    local timestamp=()
+    [ -n "${PATHLIFT_SIGN_TIMESTAMP:-}" ] && timestamp=(-ts "$PATHLIFT_SIGN_TIMESTAMP")
+    rm -f "$signed"
+    if ! osslsigncode sign -pkcs12 "$PATHLIFT_SIGN_PFX" -readpass <(printf '%s' "${PATHLIFT_SIGN_PASSWORD:-}") \
+        -h sha256 -n Pathlift "${timestamp[@]}" -in "$file" -out "$signed" >"$signed.log" 2>&1; then
+        cat "$signed.log" >&2
+        rm -f "$signed" "$signed.log"
+        echo "package: signing $file failed" >&2
+        return 1
+    fi
+    rm -f "$signed.log"
+    mv "$signed" "$file"
+}
+
+# What each build says about itself: the version, the class id, the product codes and where its DLLs are.
 # shellcheck disable=SC1091
 source "${build_dirs[win32]}/package.env"
-dll32="$(relative "$PATHLIFT_DLL")"
-notify32="$(relative "$PATHLIFT_NOTIFY_DLL")"
 version32="$PATHLIFT_VERSION"
+built32="$PATHLIFT_DLL" notify_built32="$PATHLIFT_NOTIFY_DLL" server32="$PATHLIFT_SERVER32_GUID"
 # shellcheck disable=SC1091
 source "${build_dirs[win64]}/package.env"
 if [ "$version32" != "$PATHLIFT_VERSION" ]; then
     echo "package: the 32-bit build is version $version32, the 64-bit one $PATHLIFT_VERSION" >&2
     exit 1
 fi
-dll64="$(relative "$PATHLIFT_DLL")"
-notify64="$(relative "$PATHLIFT_NOTIFY_DLL")"
-sparse_action64="$(relative "$PATHLIFT_SPARSE_ACTION_DLL")"
+built64="$PATHLIFT_DLL" notify_built64="$PATHLIFT_NOTIFY_DLL" server64="$PATHLIFT_SERVER64_GUID"
+sparse_action_built64="$PATHLIFT_SPARSE_ACTION_DLL" sparse_component="$PATHLIFT_SPARSE_GUID"
 
 mkdir -p "$out"
 out="$(cd "$out" && pwd)"
 name="Pathlift-$PATHLIFT_VERSION"
 
-# Builds one package; wixl cannot give a component a condition, so the approval values get theirs afterwards:
-# they are written per machine only.
-build_msi() {
-    local arch="$1" product_code="$2" notify="$3"
-    shift 3
-    local msi="$out/$name-$arch.msi"
-    wixl -a "$arch" -o "$msi" -D Arch="$arch" -D Version="$PATHLIFT_VERSION" -D ProductCode="$product_code" \
-        -D UpgradeCode="$PATHLIFT_UPGRADE_CODE" -D ClassId="$PATHLIFT_CLASS_ID" -D NotifyDll="$notify" "$@" \
-        installer/Pathlift.wxs
-    msibuild "$msi" -q "UPDATE \`Component\` SET \`Condition\` = 'ALLUSERS'
-        WHERE \`Component\` = 'Approval64' OR \`Component\` = 'Approval32'"
-    echo "$msi"
+# The release files, each built DLL without its symbols and signed, in a folder of this version's own; wixl finds
+# files only by paths relative to the working directory. The symbols go to dist/ beside the packages.
+release="build/release-$PATHLIFT_VERSION"
+rm -rf "$release"
+mkdir -p "$release/x64" "$release/x86"
+release_file() {
+    local built="$1" shipped="$2" objcopy="$3" symbols="${4:-}"
+    if [ -n "$symbols" ]; then
+        "$objcopy" --only-keep-debug "$built" "$symbols"
+        "$objcopy" --strip-all --add-gnu-debuglink="$symbols" "$built" "$shipped"
+    else
+        "$objcopy" --strip-all "$built" "$shipped"
+    fi
+    sign_file "$shipped"
 }
+release_file "$built64" "$release/x64/Pathlift.dll" x86_64-w64-mingw32-objcopy "$out/$name-x64.dll.debug"
+release_file "$built32" "$release/x86/Pathlift.dll" i686-w64-mingw32-objcopy "$out/$name-x86.dll.debug"
+release_file "$notify_built64" "$release/x64/notify_shell.dll" x86_64-w64-mingw32-objcopy
+release_file "$notify_built32" "$release/x86/notify_shell.dll" i686-w64-mingw32-objcopy
+release_file "$sparse_action_built64" "$release/x64/sparse_package_action.dll" x86_64-w64-mingw32-objcopy
 
 # ---- the sparse package for Windows 11's top-level context menu
 # Its manifest names the publisher, which must be the signing certificate's subject; unsigned, Windows registers no
@@ -98,42 +130,55 @@ fi
 python3 scripts/sparse_package.py build --version "$PATHLIFT_VERSION" --publisher "$publisher" \
     --class-id "$PATHLIFT_COMMAND_CLASS_ID" --out "$sparse"
 if [ -n "${PATHLIFT_SIGN_PFX:-}" ]; then
-    # Signs in place with osslsigncode 2.7 or later, the first to sign APPX/MSIX packages. (Becomes a call to the
-    # script's shared signing function when both meet.)
-    signed="$sparse.signed"
-    sign=(osslsigncode sign -pkcs12 "$PATHLIFT_SIGN_PFX" -readpass /dev/stdin -in "$sparse" -out "$signed")
-    [ -n "${PATHLIFT_SIGN_TIMESTAMP:-}" ] && sign+=(-ts "$PATHLIFT_SIGN_TIMESTAMP")
-    if ! printf '%s' "${PATHLIFT_SIGN_PASSWORD:-}" | "${sign[@]}" >"$build_log" 2>&1; then
-        cat "$build_log" >&2
-        echo "package: signing $sparse failed (osslsigncode 2.7 or later signs MSIX packages)" >&2
-        rm -f "$signed"
-        exit 1
-    fi
-    mv "$signed" "$sparse"
-    sparse_msi_args=(-D SparsePackage="$(relative "$sparse")" -D SparseActionDll="$sparse_action64"
+    sign_file "$sparse" # osslsigncode 2.7 or later signs APPX/MSIX packages
+    sparse_msi_args=(-D SparsePackage="$(realpath --relative-to="$root" "$sparse")"
+        -D SparseActionDll="$release/x64/sparse_package_action.dll" -D SparseComponent="$sparse_component"
         -D FamilyName="$(python3 scripts/sparse_package.py family-name "$publisher")")
 fi
 echo "$sparse"
 
-build_msi x64 "$PATHLIFT_PRODUCT_CODE_X64" "$notify64" -D Dll64="$dll64" -D Dll32="$dll32" "${sparse_msi_args[@]}"
-if [ "${#sparse_msi_args[@]}" -gt 0 ]; then
-    # The sparse package's component is for Windows 11 only, and its family name goes to HKLM per machine and to
-    # HKCU per user: wixl can write neither the component's condition nor HKMU's root (-1 in the Registry table).
-    msibuild "$out/$name-x64.msi" -q "UPDATE \`Component\` SET \`Condition\` = 'PATHLIFT_WINDOWS_BUILD >= 22000'
+# Builds one package. What wixl cannot write is set afterwards: the approval values' condition (they are written
+# per machine only), each DLL's file version and language in the File table (Windows Installer compares versioned
+# files by version; a versioned file has no MsiFileHash row), and a valid 8.3 short name beside the version folders'
+# long name.
+build_msi() {
+    local arch="$1" product_code="$2"
+    shift 2
+    local msi="$out/$name-$arch.msi" short
+    short="$(printf '%s' "$PATHLIFT_VERSION" | tr -d . | cut -c1-8)"
+    wixl -a "$arch" -o "$msi" -D Arch="$arch" -D Version="$PATHLIFT_VERSION" -D ProductCode="$product_code" \
+        -D UpgradeCode="$PATHLIFT_UPGRADE_CODE" -D ClassId="$PATHLIFT_CLASS_ID" \
+        -D NotifyDll="$release/$arch/notify_shell.dll" -D Server32="$server32" -D Server64="$server64" "$@" \
+        installer/Pathlift.wxs
+    msibuild "$msi" -q "UPDATE \`Component\` SET \`Condition\` = 'ALLUSERS'
+        WHERE \`Component\` = 'Approval64' OR \`Component\` = 'Approval32'"
+    msibuild "$msi" -q "UPDATE \`File\` SET \`Version\` = '$PATHLIFT_VERSION', \`Language\` = '1041'
+        WHERE \`File\` = 'Pathlift64' OR \`File\` = 'Pathlift32'"
+    msibuild "$msi" -q "DELETE FROM \`MsiFileHash\` WHERE \`File_\` = 'Pathlift64'"
+    msibuild "$msi" -q "DELETE FROM \`MsiFileHash\` WHERE \`File_\` = 'Pathlift32'"
+    msibuild "$msi" -q "UPDATE \`Directory\` SET \`DefaultDir\` = '$short|$PATHLIFT_VERSION'
+        WHERE \`Directory\` = 'VERSIONDIR64' OR \`Directory\` = 'VERSIONDIR32'"
+    # The sparse package's component (signed x64 builds) is for Windows 11 only, and its family name goes to HKLM
+    # per machine and to HKCU per user: HKMU's root is -1 in the Registry table, which wixl does not write.
+    msibuild "$msi" -q "UPDATE \`Component\` SET \`Condition\` = 'PATHLIFT_WINDOWS_BUILD >= 22000'
         WHERE \`Component\` = 'SparsePackage'" \
         -q "UPDATE \`Registry\` SET \`Root\` = -1 WHERE \`Component_\` = 'SparsePackage'"
-fi
-build_msi x86 "$PATHLIFT_PRODUCT_CODE_X86" "$notify32" -D Dll32="$dll32"
+    sign_file "$msi"
+    echo "$msi"
+}
+build_msi x64 "$PATHLIFT_PRODUCT_CODE_X64" -D Dll64="$release/x64/Pathlift.dll" -D Dll32="$release/x86/Pathlift.dll" \
+    "${sparse_msi_args[@]}"
+build_msi x86 "$PATHLIFT_PRODUCT_CODE_X86" -D Dll32="$release/x86/Pathlift.dll"
 
 stage="$(mktemp -d /tmp/pathlift-package.XXXXXX)"
 trap 'rm -f "$build_log"; rm -rf "$stage"' EXIT
 mkdir -p "$stage/$name/x64" "$stage/$name/x86"
-cp "$dll64" "$stage/$name/x64/Pathlift.dll"
-cp "$dll32" "$stage/$name/x86/Pathlift.dll"
+cp "$release/x64/Pathlift.dll" "$stage/$name/x64/Pathlift.dll"
+cp "$release/x86/Pathlift.dll" "$stage/$name/x86/Pathlift.dll"
 cp README.md LICENSE "$stage/$name/"
-# Windows' cmd.exe reads batch files with CRLF line ends.
+# The scripts install this version's folders; Windows' cmd.exe reads batch files with CRLF line ends.
 for script in install.cmd uninstall.cmd; do
-    sed 's/$/\r/' "installer/$script" >"$stage/$name/$script"
+    sed -e "s/@PATHLIFT_VERSION@/$PATHLIFT_VERSION/g" -e 's/$/\r/' "installer/$script" >"$stage/$name/$script"
 done
 rm -f "$out/$name-portable.zip"
 (cd "$stage" && zip -q -r -X "$out/$name-portable.zip" "$name")

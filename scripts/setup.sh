@@ -13,7 +13,7 @@ packages=(
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
     wine wine32:i386 wine64 xvfb x11-utils
     fonts-noto-cjk fonts-wine imagemagick
-    wixl msitools zip python3
+    wixl msitools zip python3 osslsigncode openssl
     "$@"
 )
 

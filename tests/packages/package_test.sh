@@ -1,9 +1,11 @@
 #!/bin/bash
-# The Windows packages under Wine: builds them with scripts/package.sh (and a newer version from the same sources),
-# checks that every place agrees on the version, reads their tables, then per package kind in fresh prefixes:
-# installs, compares the registry with what regsvr32 writes for the same DLLs at the same paths, drives the
-# installed handler through the shell host, refuses a second copy, upgrades, removes; and the portable zip's
-# install.cmd / uninstall.cmd. A build signed with a throwaway certificate carries the sparse package for Windows 11:
+# The Windows packages under Wine: builds them with scripts/package.sh (and a newer version from the same sources,
+# signed with a throwaway certificate), checks that every place agrees on the version, that the shipped DLLs carry
+# no symbols and what is signed verifies, reads their tables, then per package kind in fresh prefixes: installs,
+# compares the registry with what regsvr32 writes for the same DLLs at the same paths, drives the installed handler
+# through the shell host, refuses a second copy and the x86 package on 64-bit Windows, upgrades while a process
+# keeps the old DLL loaded, removes, installs with both program-files folders the same (as per user); then the
+# portable zip's install.cmd / uninstall.cmd. The signed build carries the sparse package for Windows 11:
 # tests/packages/sparse_package_test.py reads it and the tables, and a prefix runs its registration and removal.
 # Each prefix has a wineserver of its own, stopped by process id.
 # Needs a display: run it through scripts/test.sh, or after `source scripts/wine-session.sh; wine_session_start`.
@@ -167,29 +169,71 @@ shown_product() {
         sed -n 's/^  "\(DisplayName\|DisplayVersion\|Publisher\)" type 1, .*  "\(.*\)"$/\1=\2;/p' | tr -d '\n'
 }
 
-# The zip's install.cmd registers its DLLs where it was unpacked, uninstall.cmd removes the registration again.
+# Helpers of the installed state. The release DLL of a version and registry view, as the packages and the zip ship
+# it; the Pathlift folders that exist in a prefix's program-files folders.
+release_dll() { printf 'build/release-%s/%s/Pathlift.dll' "$1" "$([ "$2" = 64 ] && echo x64 || echo x86)"; }
+unix_path() {
+    local path="$1/drive_c/${2#C:\\}"
+    printf '%s' "${path//\\//}"
+}
+pathlift_folders() {
+    local folder
+    for folder in "Program Files" "Program Files (x86)"; do
+        [ -e "$1/drive_c/$folder/Pathlift" ] && echo "C:\\$folder\\Pathlift"
+    done
+}
+# same_file <what> <expected file> <actual file>
+same_file() {
+    if cmp -s "$2" "$3"; then pass "$1"; else fail "$1"; fi
+}
+
+# The zip's install.cmd copies its DLLs into the program-files folders and registers those copies, unelevated it
+# changes nothing; uninstall.cmd unregisters and deletes them. Both compared with what regsvr32 writes for the same
+# DLLs at the same paths, and with the prefix before.
 check_zip() {
-    local prefix="$1" portable="C:\\Pathlift-$version" placement bits
+    local prefix="$1" portable="C:\\Pathlift-$version" placement bits dir output
     python3 -m zipfile -e "$work/dist/Pathlift-$version-portable.zip" "$prefix/drive_c/"
+    output="$(on "$prefix" "$own" cmd /c "$portable\\install.cmd" | tr -d '\r')"
+    expect "zip: install.cmd unelevated fails" 1 $?
+    expect "zip: unelevated, install.cmd says it needs an elevated prompt" \
+        'install.cmd needs an elevated prompt: open a command prompt with "Run as administrator" and run it there.' \
+        "$output"
+    expect "zip: unelevated, install.cmd changes nothing" "$before" \
+        "$(views "$prefix" ours)$(views "$prefix" around)$(pathlift_folders "$prefix")"
+    # Windows lets only an elevated administrator open the LocalService hive HKU\S-1-5-19, which it always has
+    # loaded; Wine has no such hive, so the key stands for the elevated prompt.
+    on "$prefix" "$own" reg add 'HKU\S-1-5-19' /f >/dev/null 2>&1
     on "$prefix" "$own" cmd /c "$portable\\install.cmd" >/dev/null
-    expect "zip: install.cmd" 0 $?
-    for placement in "${zip_dlls[@]}"; do
-        bits="${placement%%=*}"
-        expect "zip: the $bits-bit view serves $portable\\${placement#*=}\\Pathlift.dll" \
-            "$portable\\${placement#*=}\\Pathlift.dll" "$(served_by "$prefix" "$bits")"
+    expect "zip: install.cmd elevated" 0 $?
+    for placement in "${dlls[@]}"; do
+        bits="${placement%%=*}" dir="${placement#*=}"
+        expect "zip: the $bits-bit view serves the copy $dir\\Pathlift.dll" "$dir\\Pathlift.dll" \
+            "$(served_by "$prefix" "$bits")"
+        same_file "zip: $dir\\Pathlift.dll is the zip's $bits-bit DLL" "$(release_dll "$version" "$bits")" \
+            "$(unix_path "$prefix" "$dir\\Pathlift.dll")"
     done
-    on "$prefix" "$own" cmd /c "$portable\\uninstall.cmd" >/dev/null
-    expect "zip: uninstall.cmd" 0 $?
-    for placement in "${zip_dlls[@]}"; do
-        expect "zip: no class key left in the ${placement%%=*}-bit view" \
-            "[HKLM\\Software\\Classes\\CLSID\\$PATHLIFT_CLASS_ID] absent" \
-            "$(snapshot "$prefix" "${placement%%=*}" ours | grep -F "[HKLM\\Software\\Classes\\CLSID\\$PATHLIFT_CLASS_ID]")"
+    expect "zip: registry equals what regsvr32 writes, in every view" "$expected_registry" "$(views "$prefix" ours)"
+    # The newer zip over it: its own folders, and this version's, loaded by nothing, deleted.
+    python3 -m zipfile -e "$work/newer/Pathlift-$newer-portable.zip" "$prefix/drive_c/"
+    on "$prefix" "$own" cmd /c "C:\\Pathlift-$newer\\install.cmd" >/dev/null
+    expect "zip: the newer install.cmd" 0 $?
+    expect "zip: registry equals what regsvr32 writes for the newer DLLs" "$expected_newer" "$(views "$prefix" ours)"
+    left=""
+    for placement in "${dlls[@]}"; do
+        dir="${placement#*=}"
+        left+="$(cd "$(unix_path "$prefix" "${dir%\\*\\*}")" && find . -mindepth 2 -maxdepth 2 -type d) "
     done
+    expect "zip: only the newer version's folders are left" \
+        "$(for placement in "${dlls[@]}"; do printf './%s/%s ' "$newer" "${placement##*\\}"; done)" "$left"
+    output="$(on "$prefix" "$own" cmd /c "C:\\Pathlift-$newer\\uninstall.cmd" | tr -d '\r')"
+    expect "zip: uninstall.cmd" "0 Pathlift is removed." "$? $output"
+    expect "zip: registry and program-files folders after uninstall.cmd equal the ones before" "$before" \
+        "$(views "$prefix" ours)$(views "$prefix" around)$(pathlift_folders "$prefix")"
 }
 
 # ---- build: this version, and a newer one from the same sources for the upgrade; the programs the test runs
 for preset in win32 win64; do
-    if ! cmake --build --preset "$preset" --target shell_host registry_dump powershell_standin >"$work/build.log" 2>&1; then
+    if ! cmake --build --preset "$preset" --target shell_host registry_dump class_probe powershell_standin >"$work/build.log" 2>&1; then
         cat "$work/build.log"
         echo "package_test: the $preset shell host or registry dump did not build"
         exit 1
@@ -200,59 +244,81 @@ source build/win64/package.env 2>/dev/null || { cmake --preset win64 >/dev/null 
 version="$PATHLIFT_VERSION"
 IFS=. read -r major minor build revision <<<"$version"
 newer="$major.$minor.$((build + 1)).$revision"
-echo "== packages $version and $newer"
+echo "== packages $version (unsigned) and $newer (signed)"
 started=$(date +%s)
-if ! bash scripts/package.sh --out "$work/dist" >"$work/package.log" 2>&1 ||
-    ! bash scripts/package.sh --version "$newer" --out "$work/newer" >>"$work/package.log" 2>&1; then
+# A throwaway self-signed code-signing certificate, as an organisation's own would be given, with a subject that needs
+# Windows' quoting in the sparse package's publisher.
+signer_subject='CN=Pathlift test signer, O="Pathlift test, Inc.", S=Tokyo, C=JP'
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/sign.key" -out "$work/sign.pem" -days 2 \
+    -subj "/C=JP/ST=Tokyo/O=Pathlift test, Inc./CN=Pathlift test signer" \
+    -addext extendedKeyUsage=codeSigning -addext basicConstraints=critical,CA:FALSE >/dev/null 2>&1 &&
+    openssl pkcs12 -export -inkey "$work/sign.key" -in "$work/sign.pem" -out "$work/sign.pfx" \
+        -passout pass:throwaway >/dev/null 2>&1 || { echo "package_test: no certificate"; exit 1; }
+if ! env -u PATHLIFT_SIGN_PFX bash scripts/package.sh --out "$work/dist" >"$work/package.log" 2>&1 ||
+    ! PATHLIFT_SIGN_PFX="$work/sign.pfx" PATHLIFT_SIGN_PASSWORD=throwaway \
+        bash scripts/package.sh --version "$newer" --out "$work/newer" >>"$work/package.log" 2>&1; then
     cat "$work/package.log"
     echo "package_test: scripts/package.sh failed"
     exit 1
 fi
 echo "   built in $(($(date +%s) - started)) s: $(cd "$work" && du -b dist/* newer/* | awk '{ printf "%s %d KiB; ", $2, $1 / 1024 }')"
-
-# ---- signed: the same version with a throwaway certificate whose subject needs Windows' quoting
-started=$(date +%s)
-signer_subject='CN=Pathlift test signer, O="Pathlift test, Inc.", S=Tokyo, C=JP'
-if ! { openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/signer.key" -out "$work/signer.pem" -days 2 \
-    -subj "/C=JP/ST=Tokyo/O=Pathlift test, Inc./CN=Pathlift test signer" \
-    -addext extendedKeyUsage=codeSigning -addext basicConstraints=critical,CA:FALSE &&
-    openssl pkcs12 -export -inkey "$work/signer.key" -in "$work/signer.pem" -out "$work/signer.pfx" \
-        -passout pass:throwaway; } >"$work/signer.log" 2>&1 ||
-    ! PATHLIFT_SIGN_PFX="$work/signer.pfx" PATHLIFT_SIGN_PASSWORD=throwaway \
-        bash scripts/package.sh --out "$work/signed" >>"$work/signer.log" 2>&1; then
-    cat "$work/signer.log"
-    echo "package_test: the signed build failed"
-    exit 1
-fi
-echo "   signed build in $(($(date +%s) - started)) s"
 echo "== the sparse package and the tables that register it"
-if python3 tests/packages/sparse_package_test.py --unsigned "$work/dist" --signed "$work/signed" \
-    --cert "$work/signer.pem" --publisher "$signer_subject" --version "$version" >"$work/sparse.log" 2>&1; then
+if python3 tests/packages/sparse_package_test.py --unsigned "$work/dist" --signed "$work/newer" \
+    --cert "$work/sign.pem" --publisher "$signer_subject" --version "$version" --signed-version "$newer" \
+    >"$work/sparse.log" 2>&1; then
     pass "sparse package: $(grep -c '^ok' "$work/sparse.log") checks"
 else
     cat "$work/sparse.log"
     fail "sparse package"
 fi
 
-# ---- one version everywhere: file names, ProductVersion, the DLLs' version record and about text
-for row in "$work/dist|$version" "$work/newer|$newer"; do
-    dir="${row%%|*}" want="${row##*|}"
+# ---- one version everywhere: file names, ProductVersion, the File table, the DLLs' version record and about text;
+# the shipped DLLs without debug sections, their symbols in files of their own; what a certificate signs
+for row in "$work/dist|$version|unsigned" "$work/newer|$newer|signed"; do
+    IFS='|' read -r dir want signing <<<"$row"
     short="${want%.*.*}"
-    expect "artifacts of $want" \
-        "Pathlift-$want-portable.zip Pathlift-$want-sparse.msix Pathlift-$want-x64.msi Pathlift-$want-x86.msi" \
+    expect "artifacts of $want" "Pathlift-$want-portable.zip Pathlift-$want-sparse.msix Pathlift-$want-x64.dll.debug Pathlift-$want-x64.msi Pathlift-$want-x86.dll.debug Pathlift-$want-x86.msi" \
         "$(cd "$dir" && echo *)"
+    rm -rf "$work/extract" && mkdir -p "$work/extract/zip"
+    python3 -m zipfile -e "$dir/Pathlift-$want-portable.zip" "$work/extract/zip"
     for kind in x64 x86; do
         msi="$dir/Pathlift-$want-$kind.msi"
         expect "$kind $want: ProductVersion" "$want" "$(msi_property "$msi" ProductVersion)"
-        rm -rf "$work/extract" && mkdir -p "$work/extract" && msiextract -C "$work/extract" "$msi" >/dev/null
+        files="Pathlift32 $want 1041"
+        [ "$kind" = x64 ] && files+=" Pathlift64 $want 1041"
+        expect "$kind $want: File table: each DLL with its version and language" "$files" \
+            "$(msi_table "$msi" File | awk -F'\t' 'NR > 3 { print $1, $5, $6 }' | sort | paste -sd ' ')"
+        expect "$kind $want: no MsiFileHash row for a versioned file" 0 "$(msi_table "$msi" MsiFileHash | awk 'NR > 3' | grep -c .)"
+        mkdir -p "$work/extract/$kind" && msiextract -C "$work/extract/$kind" "$msi" >/dev/null
+        msiinfo extract "$msi" Binary.NotifyShellDll >"$work/extract/notify_shell-$kind.dll"
         records=""
         while IFS= read -r -d '' dll; do
             records+="$(dll_version "$dll");"
-        done < <(find "$work/extract" -name Pathlift.dll -print0)
+        done < <(find "$work/extract/$kind" -name Pathlift.dll -print0)
         record="FileVersion=$want FileVersionString=$short ProductVersionString=$short About=Pathlift Shell Extension v$short;"
         expect "$kind $want: version record and about text of each DLL" \
             "$([ "$kind" = x64 ] && echo "$record$record" || echo "$record")" "$records"
     done
+    mapfile -t shipped < <(cd "$work/extract" && find . -name Pathlift.dll | sort)
+    expect "$want: 5 DLLs shipped (x64 package 2, x86 package 1, zip 2)" 5 "${#shipped[@]}"
+    expect "$want: no shipped DLL has a debug section" "" \
+        "$(for dll in "${shipped[@]}"; do x86_64-w64-mingw32-objdump -h "$work/extract/$dll" | grep -o ' \.debug_[a-z_]*'; done)"
+    expect "$want: each symbol file has the debug information of its DLL" ".debug_info .debug_info" \
+        "$(for bits in x64 x86; do x86_64-w64-mingw32-objdump -h "$dir/Pathlift-$want-$bits.dll.debug" |
+            grep -o ' \.debug_info' | tr -d ' '; done | paste -sd ' ')"
+    # osslsigncode verify checks the signature and the chain up to the throwaway certificate.
+    verified=""
+    for file in "$dir/Pathlift-$want-x64.msi" "$dir/Pathlift-$want-x86.msi" "${shipped[@]/#/$work/extract/}" \
+        "$work/extract/notify_shell-x64.dll" "$work/extract/notify_shell-x86.dll"; do
+        if osslsigncode verify -CAfile "$work/sign.pem" -in "$file" >/dev/null 2>&1; then
+            verified+="signed "
+        else
+            verified+="unsigned "
+        fi
+    done
+    expect "$want: osslsigncode verify on both packages, each shipped DLL and each custom-action DLL" \
+        "$(printf "$signing %.0s" 1 2 3 4 5 6 7 8 9)" \
+        "$verified"
 done
 expect "the build's version is CMake's project version" "$version" \
     "$(sed -n 's/^project(Pathlift VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)"
@@ -260,40 +326,81 @@ expect "the build's version is CMake's project version" "$version" \
 # ---- the tables: what is decided before anything is installed
 x64="$work/dist/Pathlift-$version-x64.msi"
 table_rows=(
-    "Property|ALLUSERS	2"
-    "Property|Manufacturer	Pathlift developers"
-    "Property|UpgradeCode	$PATHLIFT_UPGRADE_CODE"
-    "Component|Approval64	{2D9A4C61-8E57-4B0A-A3B2-64A9C1E5F064}	INSTALLDIR64	260	ALLUSERS	reg"
-    "Component|Approval32	{C47E2B90-1F6A-4D38-8A5E-9B3D7F21A032}	INSTALLDIR32	4	ALLUSERS	reg"
-    "CustomAction|NotifyShell	65	NotifyShellDll	NotifyShell	"
-    "Upgrade|$PATHLIFT_UPGRADE_CODE	0.0.0.0	$version		256		PATHLIFT_OLDER_FOUND"
-    "Upgrade|$PATHLIFT_UPGRADE_CODE	$version			258		PATHLIFT_SAME_OR_NEWER_FOUND"
+    "x64|Property|ALLUSERS	2"
+    "x64|Property|Manufacturer	Pathlift developers"
+    "x64|Property|UpgradeCode	$PATHLIFT_UPGRADE_CODE"
+    "x64|Property|REBOOT	ReallySuppress"
+    "x64|Property|MSIRESTARTMANAGERCONTROL	Disable"
+    "x64|Component|Approval64	{2D9A4C61-8E57-4B0A-A3B2-64A9C1E5F064}	INSTALLDIR64	260	ALLUSERS	reg"
+    "x64|Component|Approval32	{C47E2B90-1F6A-4D38-8A5E-9B3D7F21A032}	INSTALLDIR32	4	ALLUSERS	reg"
+    "x64|CustomAction|NotifyShell	65	NotifyShellDll	NotifyShell	"
+    "x64|CustomAction|RemoveLeftovers	3137	NotifyShellDll	RemoveLeftovers	"
+    "x64|CustomAction|RemoveLeftoversOnInstall	2099	RemoveLeftovers	[ProductVersion]|[PATHLIFTDIR64]|[PATHLIFTDIR32]	"
+    "x64|CustomAction|RemoveLeftoversOnRemoval	2099	RemoveLeftovers	|[PATHLIFTDIR64]|[PATHLIFTDIR32]	"
+    "x64|InstallExecuteSequence|RemoveLeftoversOnInstall	NOT REMOVE~=\"ALL\"	3601"
+    "x64|InstallExecuteSequence|RemoveLeftoversOnRemoval	REMOVE~=\"ALL\"	3602"
+    "x64|Upgrade|$PATHLIFT_UPGRADE_CODE	0.0.0.0	$version		256		PATHLIFT_OLDER_FOUND"
+    "x64|Upgrade|$PATHLIFT_UPGRADE_CODE	$version			258		PATHLIFT_SAME_OR_NEWER_FOUND"
+    "x86|LaunchCondition|NOT VersionNT64	This package is for 32-bit Windows. On 64-bit Windows install Pathlift-$version-x64.msi, which serves Explorer and 32-bit programs alike."
 )
 for row in "${table_rows[@]}"; do
-    table="${row%%|*}" line="${row#*|}"
-    if msi_table "$x64" "$table" | awk -v row="$line" 'index($0, row) == 1 { found = 1 } END { exit !found }'; then
-        pass "x64 $table has: ${line//	/ | }"
+    IFS='|' read -r kind table line <<<"$row"
+    line="${row#*|*|}"
+    if msi_table "$work/dist/Pathlift-$version-$kind.msi" "$table" |
+        awk -v row="$line" 'index($0, row) == 1 { found = 1 } END { exit !found }'; then
+        pass "$kind $table has: ${line//	/ | }"
     else
-        fail "x64 $table lacks: ${line//	/ | }"
-        msi_table "$x64" "$table" | sed 's/^/     /'
+        fail "$kind $table lacks: ${line//	/ | }"
+        msi_table "$work/dist/Pathlift-$version-$kind.msi" "$table" | sed 's/^/     /'
     fi
+done
+# Where each file lands, from the Directory, Component and File tables, with both program-files folders the same
+# folder, as Windows Installer 5 maps them for a per-user install: each DLL still has a path of its own.
+install_paths() {
+    python3 - "$work/tables" <<'PY'
+import sys
+def rows(name):
+    lines = open(f"{sys.argv[1]}/{name}.idt", encoding="utf-8").read().replace("\r", "").split("\n")[3:]
+    return [line.split("\t") for line in lines if line]
+parents = {d: (parent, default.split(":")[0].split("|")[-1]) for d, parent, default in rows("Directory")}
+def path(d):
+    if d in ("ProgramFilesFolder", "ProgramFiles64Folder"):
+        return "<Programs>"
+    parent, name = parents[d]
+    return path(parent) + "\\" + name
+folder = {c[0]: c[2] for c in rows("Component")}
+print(" ".join(sorted(path(folder[f[1]]) + "\\" + f[2].split("|")[-1] for f in rows("File"))))
+PY
+}
+for kind in x64 x86; do
+    rm -rf "$work/tables" && mkdir -p "$work/tables"
+    for table in Directory Component File; do
+        msiinfo export "$work/dist/Pathlift-$version-$kind.msi" "$table" >"$work/tables/$table.idt"
+    done
+    paths="<Programs>\\Pathlift\\$version\\x86\\Pathlift.dll"
+    [ "$kind" = x64 ] && paths="<Programs>\\Pathlift\\$version\\x64\\Pathlift.dll $paths"
+    expect "$kind: each file's path, both program-files folders the same" "$paths" "$(install_paths)"
 done
 # Windows Installer 5 reads ALLUSERS=2 with MSIINSTALLPERUSER=1 as a per-user install (Wine's msi does not).
 expect "x64 needs Windows Installer 5" "Version: 500 (1f4)" "$(msiinfo suminfo "$x64" | tr -d '\r' | grep '^Version:')"
-expect "x64 InstallExecuteSequence: old versions removed before, the shell told after the install" \
-    "InstallValidate RemoveExistingProducts InstallInitialize InstallFinalize NotifyShell" \
-    "$(msi_table "$x64" InstallExecuteSequence | awk -F'\t' 'NR > 3 { print $3, $1 }' | sort -n |
-        awk '$2 ~ /^(InstallValidate|RemoveExistingProducts|InstallInitialize|InstallFinalize|NotifyShell)$/ { printf "%s%s", sep, $2; sep = " " }')"
+sequence="InstallValidate RemoveExistingProducts InstallInitialize RemoveFiles RemoveFolders RemoveLeftoversOnInstall"
+sequence+=" RemoveLeftoversOnRemoval RemoveLeftovers InstallFiles InstallFinalize NotifyShell"
+expect "x64 InstallExecuteSequence: old versions removed first, leftovers once the files are gone, the shell told last" \
+    "$sequence" "$(msi_table "$x64" InstallExecuteSequence | awk -F'\t' 'NR > 3 { print $3, $1 }' | sort -n |
+        awk -v names=" $sequence " 'index(names, " " $2 " ") { printf "%s%s", sep, $2; sep = " " }')"
 
-# ---- per package kind: kind | prefix | DLL directories by registry view | the zip's DLL folder by view
+# ---- per package kind: kind | prefix | each registry view's DLL folder, VERSION standing for the version
 cases=(
-    "x64|win64|64=C:\\Program Files\\Pathlift;32=C:\\Program Files (x86)\\Pathlift|64=x64;32=x86"
-    "x86|win32|32=C:\\Program Files\\Pathlift|32=x86"
+    "x64|win64|64=C:\\Program Files\\Pathlift\\VERSION\\x64;32=C:\\Program Files (x86)\\Pathlift\\VERSION\\x86"
+    "x86|win32|32=C:\\Program Files\\Pathlift\\VERSION\\x86"
 )
 for row in "${cases[@]}"; do
-    IFS='|' read -r kind arch placements zip_placements <<<"$row"
-    IFS=';' read -r -a dlls <<<"$placements"
-    IFS=';' read -r -a zip_dlls <<<"$zip_placements"
+    IFS='|' read -r kind arch placements <<<"$row"
+    IFS=';' read -r -a dlls <<<"${placements//VERSION/$version}"
+    IFS=';' read -r -a newer_dlls <<<"${placements//VERSION/$newer}"
+    # The files every case installs, whether or not this machine can run what loads them.
+    installed=("${dlls[@]}")
+    installed_newer=("${newer_dlls[@]}")
     own="${arch#win}"
     msi="$work/dist/Pathlift-$version-$kind.msi"
     newer_msi="$work/newer/Pathlift-$newer-$kind.msi"
@@ -304,31 +411,36 @@ for row in "${cases[@]}"; do
             continue
         fi
         # The 64-bit package still installs both DLLs, but nothing can load or register the 32-bit one here.
-        echo "   32-bit DLL and zip checks NOT RUN: this machine's kernel cannot execute 32-bit programs"
+        echo "   32-bit DLL checks NOT RUN: this machine's kernel cannot execute 32-bit programs"
         dlls=("${dlls[0]}")
-        zip_dlls=()
+        newer_dlls=("${newer_dlls[0]}")
     fi
 
-    # What regsvr32 writes for the same DLLs at the same paths, in a prefix of its own.
+    # What regsvr32 writes for the same DLLs at the same paths, this version's and then the newer one's, in a prefix
+    # of its own.
     new_prefix "$own"
     reference="$PREFIX"
     for placement in "${dlls[@]}"; do add_neighbour "$reference" "${placement%%=*}" >/dev/null; done
-    for placement in "${dlls[@]}"; do
-        bits="${placement%%=*}" dir="${placement#*=}"
-        unix_dir="$reference/drive_c/${dir#C:\\}"
-        unix_dir="${unix_dir//\\//}"
-        mkdir -p "$unix_dir"
-        cp "build/win$bits/Pathlift.dll" "$unix_dir/"
-        regsvr32=regsvr32
-        [ "$own" = 64 ] && [ "$bits" = 32 ] && regsvr32='C:\windows\syswow64\regsvr32.exe'
-        on "$reference" "$bits" "$regsvr32" /s "$dir\\Pathlift.dll"
-        expect "regsvr32 /s $dir\\Pathlift.dll" 0 $?
-        expect "regsvr32: the $bits-bit view serves $dir\\Pathlift.dll" "$dir\\Pathlift.dll" "$(served_by "$reference" "$bits")"
+    for release in "$version" "$newer"; do
+        placed=("${dlls[@]}")
+        [ "$release" = "$newer" ] && placed=("${newer_dlls[@]}")
+        for placement in "${placed[@]}"; do
+            bits="${placement%%=*}" dir="${placement#*=}"
+            mkdir -p "$(unix_path "$reference" "$dir")"
+            cp "$(release_dll "$release" "$bits")" "$(unix_path "$reference" "$dir\\Pathlift.dll")"
+            regsvr32=regsvr32
+            [ "$own" = 64 ] && [ "$bits" = 32 ] && regsvr32='C:\windows\syswow64\regsvr32.exe'
+            on "$reference" "$bits" "$regsvr32" /s "$dir\\Pathlift.dll"
+            expect "regsvr32 /s $dir\\Pathlift.dll" 0 $?
+            expect "regsvr32: the $bits-bit view serves $dir\\Pathlift.dll" "$dir\\Pathlift.dll" \
+                "$(served_by "$reference" "$bits")"
+        done
+        if [ "$release" = "$version" ]; then
+            expected_registry="$(views "$reference" ours)"
+        else
+            expected_newer="$(views "$reference" ours)"
+        fi
     done
-    expected_registry="$(views "$reference" ours)"
-
-    # The portable zip's scripts in the same prefix, once the reference is taken.
-    [ "${#zip_dlls[@]}" -gt 0 ] && check_zip "$reference"
     stop_prefix "$reference"
 
     new_prefix "$own"
@@ -336,15 +448,23 @@ for row in "${cases[@]}"; do
     for placement in "${dlls[@]}"; do add_neighbour "$target" "${placement%%=*}" >/dev/null; done
     before="$(views "$target" ours)$(views "$target" around)"
     rm -f "$work/install.log" "$work/removal.log"
+
+    if [ "$kind" = x64 ]; then
+        # The x86 package on 64-bit Windows: its launch condition stops it (Wine logs the failed action's result as
+        # 0), with Windows Installer's fatal-error result, of which the shell sees the low byte.
+        on "$target" 64 msiexec /i "$(windows_path "$work/dist/Pathlift-$version-x86.msi")" /qn \
+            /l*v "$(windows_path "$work/x86-on-64.log")"
+        expect "x86 package on 64-bit Windows refused" "$((1603 & 255))" $?
+        expect "x86 package on 64-bit Windows: stopped by its launch condition" 1 \
+            "$(grep -c 'LaunchConditions. Return value 0' "$work/x86-on-64.log")"
+        expect "x86 package on 64-bit Windows: no product" 0 "$(installed_products "$target" 64)"
+    fi
+
     timed_msiexec "$target" "$own" /i "$msi" install "$kind"
-    for placement in "${dlls[@]}"; do
+    for placement in "${installed[@]}"; do
         bits="${placement%%=*}" dir="${placement#*=}"
-        file="$target/drive_c/${dir#C:\\}/Pathlift.dll"
-        if cmp -s "${file//\\//}" "build/win$bits/Pathlift.dll"; then
-            pass "the $bits-bit DLL installed as $dir\\Pathlift.dll"
-        else
-            fail "the $bits-bit DLL installed as $dir\\Pathlift.dll"
-        fi
+        same_file "the $bits-bit DLL installed as $dir\\Pathlift.dll" "$(release_dll "$version" "$bits")" \
+            "$(unix_path "$target" "$dir\\Pathlift.dll")"
     done
     expect "registry equals what regsvr32 writes, in every view" "$expected_registry" "$(views "$target" ours)"
     expect "the approval value in every view" "${#dlls[@]}" "$(views "$target" around | grep -c "^  \"$PATHLIFT_CLASS_ID\"")"
@@ -364,51 +484,87 @@ for row in "${cases[@]}"; do
                 sed -n -e 's/^\(menu entry: [^ ]*\).*/\1/p' -e '/^clipboard text:$/{p;n;p}' | paste -sd '|')"
     done
 
-    # A second copy is refused: the same package again changes nothing, a package of the same version for the
-    # other kind stops with Windows Installer's fatal-error result (1603, of which the shell sees the low byte).
-    refusals=("$msi|0")
-    [ "$kind" = x64 ] && refusals+=("$work/dist/Pathlift-$version-x86.msi|$((1603 & 255))")
-    for refusal in "${refusals[@]}"; do
-        on "$target" "$own" msiexec /i "$(windows_path "${refusal%|*}")" /qn
-        status=$?
-        expect "again: $(basename "${refusal%|*}") over $kind $version" "${refusal#*|}" "$status"
-        expect "still one product after $(basename "${refusal%|*}")" 1 "$(installed_products "$target" "$own")"
-    done
+    # A second copy is refused: the same package again changes nothing.
+    on "$target" "$own" msiexec /i "$(windows_path "$msi")" /qn
+    expect "again: $(basename "$msi") over $kind $version" 0 $?
+    expect "still one product after $(basename "$msi")" 1 "$(installed_products "$target" "$own")"
 
-    # The major upgrade: one product, the new files, the registration unchanged.
-    on "$target" "$own" msiexec /i "$(windows_path "$newer_msi")" /qn
-    expect "msiexec /i $kind $newer over $version" 0 $?
+    # The major upgrade while a process keeps the installed DLL loaded, as Explorer does after any right-click: no
+    # restart, the new version's DLL in its own folder for every process started afterwards.
+    held_dll="${dlls[0]#*=}\\Pathlift.dll"
+    rm -f "$work/release" "$work/held.out"
+    on "$target" "${dlls[0]%%=*}" "build/win${dlls[0]%%=*}/tests/class_probe.exe" "$PATHLIFT_CLASS_ID" \
+        "$(windows_path "$work/release")" >"$work/held.out" 2>&1 &
+    holder=$!
+    for _ in $(seq 300); do grep -q '^version:' "$work/held.out" && break; sleep 0.1; done
+    expect "a process holds $held_dll" "server: $held_dll|version: $version" "$(tr -d '\r' <"$work/held.out" | paste -sd '|')"
+    on "$target" "$own" msiexec /i "$(windows_path "$newer_msi")" /qn /l*v "$(windows_path "$work/upgrade.log")"
+    status=$?
+    expect "msiexec /i $kind $newer over $version with the DLL held: 0 or 3010 (low byte 194)" ok \
+        "$([ "$status" = 0 ] || [ "$status" = $((3010 & 255)) ] && echo ok || echo "$status")"
     expect "one product after the upgrade" 1 "$(installed_products "$target" "$own")"
-    for placement in "${dlls[@]}"; do
-        dir="${placement#*=}"
-        file="$target/drive_c/${dir#C:\\}/Pathlift.dll"
-        expect "$dir\\Pathlift.dll is the new one" "FileVersion=$newer" "$(dll_version "${file//\\//}" | cut -d' ' -f1)"
+    for placement in "${installed_newer[@]}"; do
+        bits="${placement%%=*}" dir="${placement#*=}"
+        same_file "$dir\\Pathlift.dll is the new $bits-bit DLL" "$(release_dll "$newer" "$bits")" \
+            "$(unix_path "$target" "$dir\\Pathlift.dll")"
     done
-    expect "registry after the upgrade equals what regsvr32 writes" "$expected_registry" "$(views "$target" ours)"
+    expect "registry after the upgrade equals what regsvr32 writes for the new DLLs" "$expected_newer" \
+        "$(views "$target" ours)"
+    bits="${newer_dlls[0]%%=*}"
+    expect "a process started after the upgrade gets the new DLL without a restart" \
+        "server: ${newer_dlls[0]#*=}\\Pathlift.dll|version: $newer" \
+        "$(on "$target" "$bits" "build/win$bits/tests/class_probe.exe" "$PATHLIFT_CLASS_ID" | tr -d '\r' | paste -sd '|')"
+    expect "the loaded old DLL is left for later" 1 \
+        "$(grep -cF "Pathlift: kept $held_dll, still in use" "$work/upgrade.log")"
     on "$target" "$own" msiexec /i "$(windows_path "$msi")" /qn
     expect "older $version over $newer refused" "$((1603 & 255))" $?
+    touch "$work/release"
+    wait "$holder"
+    expect "the holding process ends" 0 $?
 
+    # The removal takes the held version's leftovers too, now that nothing has them loaded.
     timed_msiexec "$target" "$own" /x "$newer_msi" removal "$kind"
-    for placement in "${dlls[@]}"; do
-        dir="${placement#*=}"
-        unix_dir="$target/drive_c/${dir#C:\\}"
-        if [ -e "${unix_dir//\\//}" ]; then fail "$dir removed"; else pass "$dir removed"; fi
-    done
+    expect "the removal deletes the old DLL that was held" 1 \
+        "$(grep -cF "Pathlift: removed $held_dll" "$work/removal.log")"
+    expect "no Pathlift folder left in the program-files folders" "" "$(pathlift_folders "$target")"
     expect "registry of our keys and the keys around them after the removal equals the one before the install" \
         "$before" "$(views "$target" ours)$(views "$target" around)"
     expect "no product left" 0 "$(installed_products "$target" "$own")"
 
-    # Per user: Windows Installer 5 turns ALLUSERS=2 with MSIINSTALLPERUSER=1 into an empty ALLUSERS. Wine's msi
-    # ignores MSIINSTALLPERUSER and writes HKCR rows to the machine's classes even then, so the test empties
-    # ALLUSERS itself and checks what the package decides: no approval value, and a clean removal.
-    on "$target" "$own" msiexec /i "$(windows_path "$msi")" /qn ALLUSERS=
+    # Per user: Windows Installer 5 turns ALLUSERS=2 with MSIINSTALLPERUSER=1 into an empty ALLUSERS and maps both
+    # program-files folders to the one per-user Programs folder. Wine's msi does neither (and writes HKCR rows to the
+    # machine's classes even then), so the test empties ALLUSERS itself and installs a copy of the package whose
+    # 64-bit Pathlift folder lies in the 32-bit program-files folder: each DLL keeps a folder of its own, each view
+    # serves the DLL of its bitness, no approval value, and a clean removal.
+    per_user_msi="$work/per-user-$kind.msi"
+    cp "$msi" "$per_user_msi"
+    msibuild "$per_user_msi" -q "UPDATE \`Directory\` SET \`Directory_Parent\` = 'ProgramFilesFolder'
+        WHERE \`Directory\` = 'PATHLIFTDIR64'"
+    on "$target" "$own" msiexec /i "$(windows_path "$per_user_msi")" /qn ALLUSERS=
     expect "per user: msiexec /i $kind /qn ALLUSERS=" 0 $?
     expect "per user: no approval value in any view" 0 \
         "$(views "$target" around | grep -c "^  \"$PATHLIFT_CLASS_ID\"")"
-    on "$target" "$own" msiexec /x "$(windows_path "$msi")" /qn
+    programs="C:\\Program Files\\Pathlift\\$version"
+    [ "$kind" = x64 ] && programs="C:\\Program Files (x86)\\Pathlift\\$version"
+    for placement in "${installed[@]}"; do
+        bits="${placement%%=*}" dll="$programs\\${placement##*\\}\\Pathlift.dll"
+        same_file "per user: $dll is the $bits-bit DLL" "$(release_dll "$version" "$bits")" "$(unix_path "$target" "$dll")"
+    done
+    for placement in "${dlls[@]}"; do
+        bits="${placement%%=*}" dll="$programs\\${placement##*\\}\\Pathlift.dll"
+        expect "per user: the $bits-bit view serves $dll" "$dll" "$(served_by "$target" "$bits")"
+        output="$(on "$target" "$bits" "build/win$bits/tools/shell_host.exe" --no-register "$dll" 2>&1)"
+        expect "per user: $bits-bit shell host: menu entry from the installed registration" \
+            "menu entry: 選択ファイルのパスをコピー" \
+            "$(printf '%s\n' "$output" | tr -d '\r' | sed -n 's/^\(menu entry: [^ ]*\).*/\1/p')"
+    done
+    on "$target" "$own" msiexec /x "$(windows_path "$per_user_msi")" /qn
     expect "per user: msiexec /x $kind /qn" 0 $?
-    expect "per user: registry after the removal equals the one before the install" \
-        "$before" "$(views "$target" ours)$(views "$target" around)"
+    expect "per user: registry and program-files folders after the removal equal the ones before the install" \
+        "$before" "$(views "$target" ours)$(views "$target" around)$(pathlift_folders "$target")"
+
+    # The portable zip's scripts in the same prefix, now as clean as before.
+    check_zip "$target"
     stop_prefix "$target"
 done
 
@@ -420,7 +576,7 @@ new_prefix 64
 target="$PREFIX"
 mkdir -p "$target/drive_c/windows/system32/WindowsPowerShell/v1.0"
 cp build/win64/tests/powershell_standin.exe "$target/drive_c/windows/system32/WindowsPowerShell/v1.0/powershell.exe"
-signed_msi="$work/signed/Pathlift-$version-x64.msi"
+signed_msi="$work/newer/Pathlift-$newer-x64.msi"
 family="$(python3 scripts/sparse_package.py family-name "$signer_subject")"
 package_key='HKLM\Software\Pathlift\Package'
 family_value() {
@@ -448,7 +604,7 @@ for build in below 22000; do
         expect "Windows 11: the package beside the 64-bit DLL, the family name, the registration tried and logged" \
             "$(printf '%s\n' "yes|$family|Pathlift: registering the sparse package failed: PowerShell exited with 1" \
                 "Pathlift: PowerShell said: ${powershell}Add-AppxPackage -Path '$dir\Pathlift-sparse.msix' -ExternalLocation '$dir'\"")" \
-            "$(cmp -s "$sparse_file" "$work/signed/Pathlift-$version-sparse.msix" && echo yes || echo no)|$(family_value)|$(sparse_lines "$log-install.log")"
+            "$(cmp -s "$sparse_file" "$work/newer/Pathlift-$newer-sparse.msix" && echo yes || echo no)|$(family_value)|$(sparse_lines "$log-install.log")"
     fi
     on "$target" 64 msiexec /x "$(windows_path "$signed_msi")" /qn /l*v "$(windows_path "$log-removal.log")"
     expect "build $build: msiexec /x signed x64 /qn" 0 $?

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The sparse package and how the x64 MSI carries it, read from the built files without Windows:
 
-    sparse_package_test.py --unsigned DIST --signed DIST --cert CERT.pem --publisher SUBJECT --version V
+    sparse_package_test.py --unsigned DIST --signed DIST --cert CERT.pem --publisher SUBJECT --version V [--signed-version V]
 
 DIST folders are scripts/package.sh's output without and with a certificate (CERT.pem, whose subject Windows writes
 as SUBJECT). Checks the zip as an MSIX reader needs it, every block hash of the block map against the files, the
@@ -229,7 +229,9 @@ def main():
     parser = argparse.ArgumentParser()
     for option in ("--unsigned", "--signed", "--cert", "--publisher", "--version"):
         parser.add_argument(option, required=True)
+    parser.add_argument("--signed-version", help="the signed build's version, when it is not --version")
     args = parser.parse_args()
+    signed_version = args.signed_version or args.version
 
     # Published pairs of publisher and publisher id, and the placeholder of unsigned builds.
     for publisher, family in [
@@ -238,13 +240,13 @@ def main():
     ]:
         expect(f"family name for {publisher}", family, sparse_package.family_name(publisher))
 
-    for kind, dist, publisher in (("unsigned", args.unsigned, "CN=Pathlift developers"),
-                                  ("signed", args.signed, args.publisher)):
-        package = os.path.join(dist, f"Pathlift-{args.version}-sparse.msix")
-        check_package(kind, package, publisher, args.version)
-        check_msi(kind, os.path.join(dist, f"Pathlift-{args.version}-x64.msi"), package, publisher)
+    for kind, dist, publisher, version in (("unsigned", args.unsigned, "CN=Pathlift developers", args.version),
+                                           ("signed", args.signed, args.publisher, signed_version)):
+        package = os.path.join(dist, f"Pathlift-{version}-sparse.msix")
+        check_package(kind, package, publisher, version)
+        check_msi(kind, os.path.join(dist, f"Pathlift-{version}-x64.msi"), package, publisher)
 
-    signed = os.path.join(args.signed, f"Pathlift-{args.version}-sparse.msix")
+    signed = os.path.join(args.signed, f"Pathlift-{signed_version}-sparse.msix")
     unsigned = os.path.join(args.unsigned, f"Pathlift-{args.version}-sparse.msix")
     with tempfile.TemporaryDirectory() as work:
         # One changed bit in a logo's stored data.
