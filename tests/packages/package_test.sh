@@ -286,9 +286,12 @@ for row in "$work/dist|$version|unsigned" "$work/newer|$newer|signed"; do
         expect "$kind $want: ProductVersion" "$want" "$(msi_property "$msi" ProductVersion)"
         files="Pathlift32 $want 1041"
         [ "$kind" = x64 ] && files+=" Pathlift64 $want 1041"
+        # The signed x64 package also carries the sparse package, an unversioned file with a hash of its own.
         expect "$kind $want: File table: each DLL with its version and language" "$files" \
-            "$(msi_table "$msi" File | awk -F'\t' 'NR > 3 { print $1, $5, $6 }' | sort | paste -sd ' ')"
-        expect "$kind $want: no MsiFileHash row for a versioned file" 0 "$(msi_table "$msi" MsiFileHash | awk 'NR > 3' | grep -c .)"
+            "$(msi_table "$msi" File | awk -F'\t' 'NR > 3 && $1 != "SparsePackage" { print $1, $5, $6 }' | sort |
+                paste -sd ' ')"
+        expect "$kind $want: no MsiFileHash row for a versioned file" 0 \
+            "$(msi_table "$msi" MsiFileHash | awk -F'\t' 'NR > 3 && $1 ~ /^Pathlift(32|64)$/' | grep -c .)"
         mkdir -p "$work/extract/$kind" && msiextract -C "$work/extract/$kind" "$msi" >/dev/null
         msiinfo extract "$msi" Binary.NotifyShellDll >"$work/extract/notify_shell-$kind.dll"
         records=""
