@@ -36,7 +36,7 @@ wine_session_start || exit 1
 : >"$results/wine.txt"
 for preset in win32 win64; do
     if [ "$preset" = win32 ] && [ "$WINE32_RUNS" != 1 ]; then
-        echo "== win32: NOT MEASURED: this kernel cannot execute 32-bit programs"
+        echo "== win32: NOT MEASURED: $WINE32_WHY"
         continue
     fi
     for n in "${counts[@]}"; do

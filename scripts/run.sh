@@ -64,8 +64,7 @@ status=0
 for bits in 32 64; do
     echo "== $bits-bit"
     if [ "$bits" = 32 ] && [ "$WINE32_RUNS" != 1 ]; then
-        echo "built build/win32/Pathlift.dll and build/win32/tools/shell_host.exe; not run: this machine's kernel" \
-            "cannot execute 32-bit programs"
+        echo "built build/win32/Pathlift.dll and build/win32/tools/shell_host.exe; not run: $WINE32_WHY"
         continue
     fi
     dll="$(winepath_w "$root/build/win$bits/Pathlift.dll")"

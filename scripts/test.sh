@@ -29,9 +29,9 @@ for preset in native win32 win64; do
         continue
     fi
     if [ "$preset" = win32 ] && [ "$WINE32_RUNS" != 1 ]; then
-        # Built and linked above, but this kernel cannot execute Wine's 32-bit loader: say so, loudly.
-        echo "== win32: tests NOT RUN: this machine's kernel cannot execute 32-bit programs (Wine's i386 loader)"
-        summaries[$preset]="built; tests not run (no 32-bit execution on this kernel)"
+        # Built and linked above, but Wine's 32-bit loader cannot run here: say so, loudly.
+        echo "== win32: tests NOT RUN: $WINE32_WHY"
+        summaries[$preset]="built; tests NOT RUN: $WINE32_WHY"
         continue
     fi
     echo "== $preset: tests"

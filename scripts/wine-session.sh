@@ -67,10 +67,13 @@ wine_session_start() {
         cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
     fi
     # Wine's 32-bit loader needs a kernel that executes i386 programs; some sandboxed kernels do not.
+    # Says why not in WINE32_WHY, for the scripts' "not run" lines.
     if /usr/lib/wine/wine --version >/dev/null 2>&1; then
-        export WINE32_RUNS=1
+        export WINE32_RUNS=1 WINE32_WHY=""
+    elif [ ! -e /usr/lib/wine/wine ]; then
+        export WINE32_RUNS=0 WINE32_WHY="32-bit Wine (wine32:i386) is not installed; the set-up said why"
     else
-        export WINE32_RUNS=0
+        export WINE32_RUNS=0 WINE32_WHY="this machine's kernel cannot execute 32-bit programs (Wine's i386 loader)"
     fi
     echo "wine-session: display $DISPLAY, prefix $WINEPREFIX, wineserver pid $WINESERVER_PID, Xvfb pid $XVFB_PID"
 }
