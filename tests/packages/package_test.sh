@@ -410,11 +410,11 @@ for row in "${cases[@]}"; do
     echo "== $kind package in a fresh $arch prefix"
     if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
         if [ "$arch" = win32 ]; then
-            echo "   NOT RUN: ${WINE32_WHY:-Wine's 32-bit loader does not run here}"
+            echo "   NOT RUN: ${WINE32_WHY:-32-bit Wine does not run here}"
             continue
         fi
         # The 64-bit package still installs both DLLs, but nothing can load or register the 32-bit one here.
-        echo "   32-bit DLL checks NOT RUN: ${WINE32_WHY:-Wine's 32-bit loader does not run here}"
+        echo "   32-bit DLL checks NOT RUN: ${WINE32_WHY:-32-bit Wine does not run here}"
         dlls=("${dlls[0]}")
         newer_dlls=("${newer_dlls[0]}")
     fi
