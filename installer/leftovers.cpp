@@ -14,8 +14,9 @@
 
 namespace {
 
-// Every file a version folder's bit-width folder can hold; anything else there keeps the folder.
-constexpr const wchar_t* kVersionFiles[] = {L"Pathlift.dll"};
+// Every file a version folder's bit-width folder can hold (the sparse package lies beside the 64-bit DLL of a signed
+// build); anything else there keeps the folder.
+constexpr const wchar_t* kVersionFiles[] = {L"Pathlift.dll", L"Pathlift-sparse.msix"};
 constexpr const wchar_t* kBitWidthFolders[] = {L"x64", L"x86"};
 
 struct FindCloser {
