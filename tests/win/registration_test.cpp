@@ -130,19 +130,28 @@ private:
     HMODULE module_;
 };
 
+// regsvr32's own exit code: 0, or a small number saying what failed. A process that could not start, or that Wine
+// ended before regsvr32 ran (seen once on a loaded machine, exit code 0xFFFFFFFF), is tried again, twice at most.
 DWORD RunRegsvr32(const std::wstring& arguments) {
     std::wstring command = L"regsvr32.exe " + arguments + L" \"" + BuiltDllPath() + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        return 0xFFFFFFFF;
+    DWORD code = 0xFFFFFFFF;
+    for (int attempt = 1; attempt <= 3 && code == 0xFFFFFFFF; ++attempt) {
+        if (attempt > 1) {
+            Sleep(500);
+        }
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process = {};
+        if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                            &process)) {
+            continue;
+        }
+        WaitForSingleObject(process.hProcess, 60000);
+        code = 0xFFFFFFFE;
+        GetExitCodeProcess(process.hProcess, &code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
     }
-    WaitForSingleObject(process.hProcess, 60000);
-    DWORD code = 0xFFFFFFFE;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
     return code;
 }
 
