@@ -33,20 +33,13 @@ std::vector<OpenDialog> g_dialogs;
 std::vector<ThreadHook> g_hooks;
 HMODULE g_heldModule = nullptr; // the reference taken by the first dialog, given back once nothing is left
 
-class ExclusiveLock {
+// The records change and are read rarely, so one exclusive lock serves both.
+class Lock {
 public:
-    ExclusiveLock() noexcept { AcquireSRWLockExclusive(&g_lock); }
-    ~ExclusiveLock() { ReleaseSRWLockExclusive(&g_lock); }
-    ExclusiveLock(const ExclusiveLock&) = delete;
-    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-};
-
-class SharedLock {
-public:
-    SharedLock() noexcept { AcquireSRWLockShared(&g_lock); }
-    ~SharedLock() { ReleaseSRWLockShared(&g_lock); }
-    SharedLock(const SharedLock&) = delete;
-    SharedLock& operator=(const SharedLock&) = delete;
+    Lock() noexcept { AcquireSRWLockExclusive(&g_lock); }
+    ~Lock() { ReleaseSRWLockExclusive(&g_lock); }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
 };
 
 std::vector<ThreadHook>::iterator HookOf(DWORD thread) {
@@ -55,7 +48,7 @@ std::vector<ThreadHook>::iterator HookOf(DWORD thread) {
 
 // Removes one dialog of the thread and gives back its window, or null when the thread has none left.
 HWND TakeDialogOf(DWORD thread) noexcept {
-    const ExclusiveLock lock;
+    const Lock lock;
     const auto found =
         std::find_if(g_dialogs.begin(), g_dialogs.end(), [thread](const OpenDialog& d) { return d.thread == thread; });
     if (found == g_dialogs.end()) {
@@ -74,7 +67,7 @@ bool AddOpenDialog(HWND dialog) noexcept {
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&AddOpenDialog), &reference);
     bool added = false;
     {
-        const ExclusiveLock lock;
+        const Lock lock;
         try {
             g_dialogs.push_back({dialog, GetCurrentThreadId()});
             added = true;
@@ -92,7 +85,7 @@ bool AddOpenDialog(HWND dialog) noexcept {
 }
 
 bool RemoveOpenDialog(HWND dialog) noexcept {
-    const ExclusiveLock lock;
+    const Lock lock;
     const DWORD thread = GetCurrentThreadId();
     const auto found = std::find_if(g_dialogs.begin(), g_dialogs.end(), [dialog, thread](const OpenDialog& d) {
         return d.window == dialog && d.thread == thread;
@@ -105,12 +98,12 @@ bool RemoveOpenDialog(HWND dialog) noexcept {
 }
 
 long OpenCopyDialogCount() noexcept {
-    const SharedLock lock;
+    const Lock lock;
     return static_cast<long>(g_dialogs.size());
 }
 
 bool AddKeyboardUser(HHOOK (*install)()) noexcept {
-    const ExclusiveLock lock;
+    const Lock lock;
     const DWORD thread = GetCurrentThreadId();
     if (const auto found = HookOf(thread); found != g_hooks.end()) {
         ++found->users;
@@ -130,7 +123,7 @@ bool AddKeyboardUser(HHOOK (*install)()) noexcept {
 }
 
 HHOOK RemoveKeyboardUser() noexcept {
-    const ExclusiveLock lock;
+    const Lock lock;
     const auto found = HookOf(GetCurrentThreadId());
     if (found == g_hooks.end() || --found->users > 0) {
         return nullptr;
@@ -141,7 +134,7 @@ HHOOK RemoveKeyboardUser() noexcept {
 }
 
 long KeyboardHookCount() noexcept {
-    const SharedLock lock;
+    const Lock lock;
     return static_cast<long>(g_hooks.size());
 }
 
@@ -155,7 +148,7 @@ void ForgetEndingThread() noexcept {
         } catch (...) {
         }
     }
-    const ExclusiveLock lock;
+    const Lock lock;
     if (const auto found = HookOf(thread); found != g_hooks.end()) {
         g_hooks.erase(found);
     }
@@ -165,7 +158,7 @@ bool LetGoOfModuleWhenUnused(bool objectsAlive) noexcept {
     HMODULE release = nullptr;
     bool unused = false;
     {
-        const ExclusiveLock lock;
+        const Lock lock;
         unused = !objectsAlive && g_dialogs.empty() && g_hooks.empty();
         if (unused) {
             release = g_heldModule;

@@ -3,6 +3,8 @@
 // Each version installs into a folder of its own, so nothing ever has to replace a loaded file; what stays behind
 // goes here at the next install or removal, once no process has it loaded, or at the next restart.
 
+#include "action_log.h"
+
 #include <windows.h>
 
 #include <msiquery.h>
@@ -14,6 +16,8 @@
 
 namespace {
 
+using pathlift::Log;
+
 // Every file a version folder's bit-width folder can hold (the sparse package lies beside the 64-bit DLL of a signed
 // build); anything else there keeps the folder.
 constexpr const wchar_t* kVersionFiles[] = {L"Pathlift.dll", L"Pathlift-sparse.msix"};
@@ -23,18 +27,6 @@ struct FindCloser {
     void operator()(HANDLE find) const noexcept { FindClose(find); }
 };
 using UniqueFind = std::unique_ptr<std::remove_pointer_t<HANDLE>, FindCloser>;
-
-void Log(MSIHANDLE session, const std::wstring& line) {
-    const MSIHANDLE record = MsiCreateRecord(1);
-    if (record == 0) {
-        return;
-    }
-    // Field 0 is a template: brackets in a path must not be read as properties.
-    MsiRecordSetStringW(record, 0, L"[1]");
-    MsiRecordSetStringW(record, 1, (L"Pathlift: " + line).c_str());
-    MsiProcessMessage(session, INSTALLMESSAGE_INFO, record);
-    MsiCloseHandle(record);
-}
 
 std::wstring CustomActionData(MSIHANDLE session) {
     DWORD length = 0;

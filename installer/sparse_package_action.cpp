@@ -4,6 +4,8 @@
 // these run PowerShell's Appx cmdlets as the installing user, who is the one the package is registered for. The
 // package runs them on Windows 11 only (its conditions read the build number from the registry).
 
+#include "action_log.h"
+
 #include <windows.h>
 
 #include <msiquery.h>
@@ -13,6 +15,8 @@
 #include <type_traits>
 
 namespace {
+
+using pathlift::Log;
 
 // Long enough for a deployment on a slow disk, short enough that a hung one does not hold the install forever.
 constexpr DWORD kPowerShellTimeoutMs = 120000;
@@ -27,16 +31,6 @@ struct HandleCloser {
     }
 };
 using UniqueHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
-
-void Log(MSIHANDLE session, const std::wstring& text) {
-    const MSIHANDLE record = MsiCreateRecord(1);
-    if (record == 0) {
-        return;
-    }
-    MsiRecordSetStringW(record, 0, (L"Pathlift: " + text).c_str());
-    MsiProcessMessage(session, INSTALLMESSAGE_INFO, record);
-    MsiCloseHandle(record);
-}
 
 // A property, or a formatted text such as "[#File]" for a file's installed path.
 std::wstring Formatted(MSIHANDLE session, const wchar_t* text) {

@@ -9,6 +9,7 @@
 #include "trace.h"
 
 #include "engine/selection.h"
+#include "engine/win/unique_handles.h"
 
 #include <algorithm>
 #include <cstring>
@@ -19,12 +20,6 @@
 namespace pathlift {
 
 namespace {
-
-struct CoTaskMemFreer {
-    void operator()(void* block) const noexcept { CoTaskMemFree(block); }
-};
-// A string the shell reserved for us with the task allocator.
-using UniqueCoTaskMemString = std::unique_ptr<wchar_t, CoTaskMemFreer>;
 
 // A copy of the text in a block of the task allocator, which the caller frees: the shell's convention for strings
 // handed out by IExplorerCommand.

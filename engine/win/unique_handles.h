@@ -1,6 +1,7 @@
 #pragma once
 // Owners for the handles the Windows layer borrows from the system: registry keys, global blocks and their locks,
-// storage media and the clipboard. Each gives its resource back exactly once, on every path out of its scope.
+// storage media, strings of the task allocator and the clipboard. Each gives its resource back exactly once, on every
+// path out of its scope.
 
 #include <windows.h>
 
@@ -23,6 +24,12 @@ struct GlobalFreer {
 };
 // A global block this module reserved; release() it where ownership passes to the system.
 using UniqueHglobal = std::unique_ptr<std::remove_pointer_t<HGLOBAL>, GlobalFreer>;
+
+struct CoTaskMemFreer {
+    void operator()(void* block) const noexcept { CoTaskMemFree(block); }
+};
+// A string the system reserved for us with the task allocator (a shell item's name, say).
+using UniqueCoTaskMemString = std::unique_ptr<wchar_t, CoTaskMemFreer>;
 
 // A global block locked for the scope's lifetime. reset() unlocks early where the unlock must come before a later
 // call (the clipboard takes a block only once it is unlocked).
