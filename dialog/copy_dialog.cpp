@@ -3,8 +3,7 @@
 
 #include "copy_dialog.h"
 
-#include "dialog_threads.h"
-#include "keyboard_hook.h"
+#include "dialog_thread.h"
 #include "option_controls.h"
 #include "placement.h"
 #include "selected_files.h"
@@ -88,20 +87,39 @@ INT_PTR AbandonDialog(HWND hDlg) {
     return FALSE;
 }
 
+// The work area (the monitor less the taskbar and other docked bars) of the monitor that shows the window the
+// dialog was asked from, or, without one, of the monitor under the cursor. Where the system names no monitor, the
+// desktop's client area as a whole.
+ScreenArea WorkAreaFor(HWND invoker) {
+    HMONITOR monitor = nullptr;
+    if (invoker != nullptr) {
+        monitor = MonitorFromWindow(invoker, MONITOR_DEFAULTTONEAREST);
+    } else if (POINT cursor = {}; GetCursorPos(&cursor)) {
+        monitor = MonitorFromPoint(cursor, MONITOR_DEFAULTTONEAREST);
+    }
+    MONITORINFO info = {};
+    info.cbSize = sizeof(info);
+    if (monitor != nullptr && GetMonitorInfoW(monitor, &info)) {
+        return {info.rcWork.left, info.rcWork.top, info.rcWork.right, info.rcWork.bottom};
+    }
+    RECT desktop = {};
+    GetClientRect(GetDesktopWindow(), &desktop);
+    return {desktop.left, desktop.top, desktop.right, desktop.bottom};
+}
+
 INT_PTR OnInitDialog(HWND hDlg, LPARAM lParam) noexcept {
-    // Counted from the start, so the module stays loaded for as long as the window exists.
-    if (!AddOpenDialog(hDlg) || lParam == 0) {
+    if (lParam == 0) {
         DestroyWindow(hDlg);
         return FALSE;
     }
+    CopyDialogStart& start = *reinterpret_cast<CopyDialogStart*>(lParam);
     try {
         // The creator's selection ends when CreateDialogParamW returns: the dialog takes it over instead of copying.
-        Selection& given = *reinterpret_cast<Selection*>(lParam);
-        if (given.empty()) {
+        if (start.files.empty()) {
             DestroyWindow(hDlg);
             return FALSE;
         }
-        if (RegisterSelectedFiles(hDlg, std::make_shared<const Selection>(std::move(given))) == 0) {
+        if (RegisterSelectedFiles(hDlg, std::make_shared<const Selection>(std::move(start.files))) == 0) {
             MessageBoxW(nullptr, kRegisterFailedText, kErrorCaption, MB_OK);
             DestroyWindow(hDlg);
             return FALSE;
@@ -115,14 +133,11 @@ INT_PTR OnInitDialog(HWND hDlg, LPARAM lParam) noexcept {
     } catch (...) {
         return AbandonDialog(hDlg);
     }
-    AttachKeyboard(hDlg); // without the hook the dialog still works with the mouse
-    RECT desktop = {};
-    GetClientRect(GetDesktopWindow(), &desktop);
     // The dialog manager has already sized the window for the template at the current font and resolution.
     RECT sized = {};
     GetWindowRect(hDlg, &sized);
     const WindowSize size = CopyDialogSize(sized.right - sized.left, sized.bottom - sized.top);
-    const WindowOrigin origin = CentredOrigin(desktop.right, desktop.bottom, size);
+    const WindowOrigin origin = CentredInArea(WorkAreaFor(start.invoker), size);
     MoveWindow(hDlg, origin.x, origin.y, size.width, size.height, FALSE);
     return TRUE;
 }
@@ -191,12 +206,12 @@ INT_PTR OnClose(HWND hDlg) noexcept {
 }
 
 // The last message a window gets. A dialog destroyed without WM_CLOSE (another program destroyed it) gives back its
-// entry here, silently, and every counted dialog gives back its share and its hold on the thread's keyboard hook. A
-// dialog whose thread ends gets no message at all: the module forgets the thread's dialogs when it ends.
+// entry here, silently. A message sent from another thread (a click, WM_CLOSE) may have destroyed the window while
+// its thread's loop waits in GetMessageW, which returns for posted messages only: a WM_NULL wakes the loop to see
+// that the dialog is gone, and does nothing in any other loop.
 void OnFinalDestroy(HWND hDlg) noexcept {
     UnregisterSelectedFiles(hDlg);
-    DetachKeyboard(hDlg);
-    RemoveOpenDialog(hDlg);
+    PostThreadMessageW(GetCurrentThreadId(), WM_NULL, 0, 0);
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #pragma once
-// The modeless copy dialog: created from IDD_COPY_DIALOG with the address of a Selection as its parameter, which
-// the dialog moves out of while it starts.
+// The modeless copy dialog: created from IDD_COPY_DIALOG with the address of a CopyDialogStart as its parameter,
+// whose selection the dialog moves out of while it starts.
 
 #include "pathlift_version.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 // Where the copy dialog goes and how large it is: at least 435 x 306 pixels, larger where the template needs more
-// at the current font and resolution, centred on the desktop's client area.
+// at the current font and resolution, centred on the work area of the monitor it is asked from and kept inside it.
 
 namespace pathlift {
 
@@ -26,9 +26,23 @@ constexpr WindowSize CopyDialogSize(int templateWidth, int templateHeight) {
             templateHeight > kCopyDialogHeight ? templateHeight : kCopyDialogHeight};
 }
 
-// Signed division truncating toward zero, so a desktop smaller than the window gives a small negative origin.
-constexpr WindowOrigin CentredOrigin(int desktopWidth, int desktopHeight, WindowSize size) {
-    return {(desktopWidth - size.width) / 2, (desktopHeight - size.height) / 2};
+// A rectangle of the screen, in the system's order: left, top, right, bottom.
+struct ScreenArea {
+    int left;
+    int top;
+    int right;
+    int bottom;
+};
+
+// Centred in the area (division truncating toward zero), then moved inside it, so that the caption is never off the
+// monitor: where the window is larger than the area, its top left corner is the area's.
+constexpr WindowOrigin CentredInArea(ScreenArea area, WindowSize size) {
+    const auto place = [](int low, int high, int length) {
+        const int centred = low + (high - low - length) / 2;
+        const int last = high - length;
+        return centred > last ? (last > low ? last : low) : (centred < low ? low : centred);
+    };
+    return {place(area.left, area.right, size.width), place(area.top, area.bottom, size.height)};
 }
 
 } // namespace pathlift

@@ -1,5 +1,5 @@
-// The settings key: opened in two steps (Software, then the product key, created when missing), read and written
-// one value at a time, and closed in the reverse order.
+// The settings key: opened in two steps (Software, then the product key, created when missing for a write), read
+// and written one value at a time, and closed in the reverse order.
 
 #include "settings_store.h"
 
@@ -56,19 +56,25 @@ std::unique_lock<std::recursive_mutex> LockSettings() {
     return std::unique_lock<std::recursive_mutex>(g_settingsLock);
 }
 
-int OpenSettingsKey(const wchar_t* keyName, DWORD* lastError) {
+int OpenSettingsKey(const wchar_t* keyName, DWORD* lastError, SettingsAccess access) {
     const auto lock = LockSettings();
     if (g_productKey != nullptr) {
         return kSettingsNothingDone;
     }
-    if (Report(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_ALL_ACCESS, &g_softwareKey), lastError) !=
-        ERROR_SUCCESS) {
+    const bool create = access != SettingsAccess::Read;
+    const REGSAM rights = access == SettingsAccess::Read    ? KEY_QUERY_VALUE
+                          : access == SettingsAccess::Write ? KEY_SET_VALUE
+                                                            : KEY_QUERY_VALUE | KEY_SET_VALUE;
+    if (Report(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, create ? KEY_CREATE_SUB_KEY : KEY_QUERY_VALUE,
+                             &g_softwareKey),
+               lastError) != ERROR_SUCCESS) {
         g_softwareKey = nullptr;
         return kSettingsFailed;
     }
-    if (Report(RegCreateKeyExW(g_softwareKey, keyName, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                               &g_productKey, nullptr),
-               lastError) != ERROR_SUCCESS) {
+    const LSTATUS status = create ? RegCreateKeyExW(g_softwareKey, keyName, 0, nullptr, REG_OPTION_NON_VOLATILE, rights,
+                                                    nullptr, &g_productKey, nullptr)
+                                  : RegOpenKeyExW(g_softwareKey, keyName, 0, rights, &g_productKey);
+    if (Report(status, lastError) != ERROR_SUCCESS) {
         g_productKey = nullptr;
         // Nothing will close the Software key later while the store counts as closed: close it now.
         RegCloseKey(g_softwareKey);
@@ -114,7 +120,7 @@ int WriteSetting(const wchar_t* valueName, DWORD type, const void* data, DWORD s
 CopyOptions LoadCopyOptions() {
     const auto lock = LockSettings();
     DWORD error = 0;
-    if (OpenSettingsKey(kSettingsKeyName, &error) != kSettingsDone) {
+    if (OpenSettingsKey(kSettingsKeyName, &error, SettingsAccess::Read) != kSettingsDone) {
         return CopyOptions();
     }
     RegistryOptionReader reader;
@@ -127,7 +133,8 @@ void SaveCopyOptions(const CopyOptions& options) noexcept {
     try {
         const auto lock = LockSettings();
         DWORD error = 0;
-        OpenSettingsKey(kSettingsKeyName, &error); // when it fails every write does nothing, which is all right
+        OpenSettingsKey(kSettingsKeyName, &error,
+                        SettingsAccess::Write); // when it fails every write does nothing, which is all right
         for (const StoredValue& option : kStoredOptions) {
             if (option.number == nullptr) {
                 WriteSetting(option.name, REG_MULTI_SZ, options.FileSeparator.c_str(),

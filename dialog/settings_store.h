@@ -12,9 +12,14 @@ namespace pathlift {
 
 enum : int { kSettingsDone = 0, kSettingsNothingDone = 1, kSettingsFailed = -1 };
 
+// What the key is opened for. Reading asks for KEY_QUERY_VALUE and never creates the key; writing asks for
+// KEY_SET_VALUE, reading and writing for both, and both create it when missing. None asks for more, so a host whose
+// token may read the key but not change its security still gets the stored options.
+enum class SettingsAccess { Read, Write, ReadWrite };
+
 // Each gives 0 on success, 1 when there was nothing to do (already open / not open) and -1 when a registry call
 // failed. lastError, when given, receives the result of every registry call made.
-int OpenSettingsKey(const wchar_t* keyName, DWORD* lastError);
+int OpenSettingsKey(const wchar_t* keyName, DWORD* lastError, SettingsAccess access = SettingsAccess::ReadWrite);
 int CloseSettingsKey(DWORD* lastError);
 int ReadSetting(const wchar_t* valueName, DWORD* type, void* data, DWORD* size, DWORD* lastError);
 int WriteSetting(const wchar_t* valueName, DWORD type, const void* data, DWORD size, DWORD* lastError);
@@ -23,13 +28,13 @@ int WriteSetting(const wchar_t* valueName, DWORD type, const void* data, DWORD s
 // closed it again, so dialogs on different threads take turns instead of seeing each other's open key.
 std::unique_lock<std::recursive_mutex> LockSettings();
 
-// Opens the key, reads and normalises the eight values (a failed read gives that option's default) and closes it.
-// When the key cannot be opened every option is its default.
+// Opens the key for reading, reads and normalises the eight values (a failed read gives that option's default) and
+// closes it. When the key cannot be opened (it does not exist yet) every option is its default.
 CopyOptions LoadCopyOptions();
 
-// Opens the key, writes the eight values in the order they are read and closes it: the DWORD values as REG_DWORD
-// of 4 bytes, FileSeparator as REG_MULTI_SZ with one terminating null. Results are ignored: a save never stops a
-// Copy. Reserves nothing.
+// Opens the key for writing, writes the eight values in the order they are read and closes it: the DWORD values as
+// REG_DWORD of 4 bytes, FileSeparator as REG_MULTI_SZ with one terminating null. Results are ignored: a save never
+// stops a Copy. Reserves nothing.
 void SaveCopyOptions(const CopyOptions& options) noexcept;
 
 inline constexpr wchar_t kSettingsKeyName[] = L"Pathlift";

@@ -12,9 +12,17 @@ set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
-bash scripts/setup.sh >/dev/null || exit 1
+# The set-up's own lines are kept, not shown: all of them when it fails, and its one-line reason when it could not
+# install 32-bit Wine, in the "not run" line below.
+setup_log="$(mktemp /tmp/pathlift-run-setup.XXXXXX)"
 build_log="$(mktemp /tmp/pathlift-run-build.XXXXXX)"
-trap 'rm -f "$build_log"' EXIT
+trap 'rm -f "$build_log" "$setup_log"' EXIT
+if ! bash scripts/setup.sh >"$setup_log" 2>&1; then
+    cat "$setup_log" >&2
+    exit 1
+fi
+PATHLIFT_SETUP_SAID="$(grep -m1 '^setup: NOT INSTALLED' "$setup_log" | sed 's/^setup: //')"
+export PATHLIFT_SETUP_SAID
 for preset in win32 win64; do
     if ! { cmake --preset "$preset" && cmake --build --preset "$preset" --target Pathlift shell_host; } >"$build_log" 2>&1; then
         tail -n 40 "$build_log" >&2

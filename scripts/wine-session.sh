@@ -71,7 +71,8 @@ wine_session_start() {
     if /usr/lib/wine/wine --version >/dev/null 2>&1; then
         export WINE32_RUNS=1 WINE32_WHY=""
     elif [ ! -e /usr/lib/wine/wine ]; then
-        export WINE32_RUNS=0 WINE32_WHY="32-bit Wine (wine32:i386) is not installed; the set-up said why"
+        # The caller may hand over the set-up's own reason; the test command shows the set-up's output anyway.
+        export WINE32_RUNS=0 WINE32_WHY="32-bit Wine (wine32:i386) is not installed: ${PATHLIFT_SETUP_SAID:-the set-up said why above}"
     else
         export WINE32_RUNS=0 WINE32_WHY="this machine's kernel cannot execute 32-bit programs (Wine's i386 loader)"
     fi

@@ -4,7 +4,7 @@
 #include "module.h"
 #include "trace.h"
 
-#include "dialog/dialog_threads.h"
+#include "dialog/dialog_thread.h"
 
 namespace pathlift {
 
@@ -27,17 +27,13 @@ void TraceModuleLine(const wchar_t* format, HINSTANCE instance) noexcept {
 
 using namespace pathlift;
 
-// Only the handle is stored here, and an ending thread's dialogs are forgotten: no registry, file or window work
-// under the loader lock.
+// Only the handle is stored here: no registry, file or window work under the loader lock.
 extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID) {
     if (fdwReason == DLL_PROCESS_ATTACH) {
         TraceModuleLine(L"In DLLMain, DLL_PROCESS_ATTACH (HINSTANCE: %s)\r\n", hinstDLL);
         g_hInstDll = hinstDLL;
     } else if (fdwReason == DLL_PROCESS_DETACH) {
         TraceModuleLine(L"In DLLMain, DLL_PROCESS_DETACH (HINSTANCE: %s)\r\n", hinstDLL);
-    } else if (fdwReason == DLL_THREAD_DETACH) {
-        // The system destroys the ending thread's windows without a message: its dialogs cannot say they are gone.
-        ForgetEndingThread();
     }
     return TRUE;
 }
@@ -48,11 +44,10 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
     return ComBoundary([&] { return CShellMenuExtFactory::Create(rclsid, riid, ppv); });
 }
 
-// An open copy dialog runs this module's code without holding any COM object, and so does a keyboard hook of
-// ours, which the system would call into an unloaded module: both keep the module too. The dialogs also hold a
-// loader reference of their own, for hosts that unload the module without asking; it is given back here, just
-// before S_OK, so that the caller's own FreeLibrary is the one that unloads.
+// A copy dialog's thread runs this module's code without holding any COM object. It also holds a loader reference
+// of its own until its last instruction, so a host that unloads the module without asking cannot pull the code
+// from under it.
 STDAPI DllCanUnloadNow() {
     TraceA("In DLLCanUnloadNow\r\n");
-    return LetGoOfModuleWhenUnused(LiveObjects() != 0) ? S_OK : S_FALSE;
+    return LiveObjects() == 0 && CopyDialogThreadCount() == 0 ? S_OK : S_FALSE;
 }

@@ -175,10 +175,11 @@ STDMETHODIMP CExplorerCommand::GetState(IShellItemArray* psiItemArray, BOOL, EXP
     return S_OK;
 }
 
-// The same selection and the same dialog as the classic handler's command; the bind context is not used.
+// The same selection and the same dialog as the classic handler's command; the bind context is not used. The shell
+// hands over no window, so the dialog appears on the monitor under the cursor.
 STDMETHODIMP CExplorerCommand::Invoke(IShellItemArray* psiItemArray, IBindCtx*) {
     TraceA("CExplorerCommand::Invoke()\r\n");
-    return ComBoundary([&] { return ShowCopyDialog(CollectItemPaths(psiItemArray)); });
+    return ComBoundary([&] { return ShowCopyDialog(CollectItemPaths(psiItemArray), nullptr); });
 }
 
 STDMETHODIMP CExplorerCommand::GetFlags(EXPCMDFLAGS* pFlags) {

@@ -29,12 +29,17 @@ struct RegistrationEntry {
     const wchar_t* dataFormat;
 };
 
+// The machine's classes, not the merged HKEY_CLASSES_ROOT: there a leftover per-user key of the same name would take
+// an administrator's registration. A 32-bit process on 64-bit Windows writes its CLSID keys into the 32-bit view;
+// the handler keys under * and Folder are one key for both views.
 const RegistrationEntry kRegistrationTable[] = {
-    {HKEY_CLASSES_ROOT, L"CLSID\\%s", nullptr, L"Pathlift"},
-    {HKEY_CLASSES_ROOT, L"CLSID\\%s\\InprocServer32", nullptr, L"%s"},
-    {HKEY_CLASSES_ROOT, L"CLSID\\%s\\InprocServer32", L"ThreadingModel", L"Apartment"},
+    {HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID\\%s", nullptr, L"Pathlift"},
+    {HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID\\%s\\InprocServer32", nullptr, L"%s"},
+    {HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID\\%s\\InprocServer32", L"ThreadingModel", L"Apartment"},
     {nullptr, nullptr, nullptr, nullptr},
 };
+constexpr const wchar_t* kHandlerKeys[] = {L"Software\\Classes\\*\\ShellEx\\ContextMenuHandlers\\%s",
+                                           L"Software\\Classes\\Folder\\ShellEx\\ContextMenuHandlers\\%s"};
 
 // The registry form of the class id, "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", through the task allocator.
 bool ClassIdString(wchar_t (&out)[kBufferLength]) {
@@ -114,10 +119,9 @@ HRESULT WriteRegistration(const wchar_t* classId, const std::wstring& modulePath
             return SELFREG_E_CLASS;
         }
     }
-    for (const wchar_t* handlerFormat :
-         {L"*\\ShellEx\\ContextMenuHandlers\\%s", L"Folder\\ShellEx\\ContextMenuHandlers\\%s"}) {
+    for (const wchar_t* handlerFormat : kHandlerKeys) {
         wsprintfW(subKey, handlerFormat, kProductName);
-        if (!WriteValue(HKEY_CLASSES_ROOT, subKey, nullptr, classId)) {
+        if (!WriteValue(HKEY_LOCAL_MACHINE, subKey, nullptr, classId)) {
             return SELFREG_E_CLASS;
         }
     }
@@ -127,14 +131,31 @@ HRESULT WriteRegistration(const wchar_t* classId, const std::wstring& modulePath
     return WriteValue(HKEY_LOCAL_MACHINE, kApprovedKey, classId, kProductName) ? S_OK : SELFREG_E_CLASS;
 }
 
+// Whether the other bit width's DLL is registered in its own registry view (the 32-bit one from a 64-bit process,
+// the 64-bit one from a 32-bit process on 64-bit Windows; on 32-bit Windows the flag is ignored and this view, just
+// emptied, is asked). Its registration needs the handler keys both views share.
+bool OtherViewRegistered(const wchar_t* classKey) {
+    constexpr REGSAM kOtherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    std::wstring server = classKey;
+    server += L"\\InprocServer32";
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, server.c_str(), 0, KEY_QUERY_VALUE | kOtherView, &opened) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(opened);
+    return true;
+}
+
 HRESULT RemoveRegistration(const wchar_t* classId) {
     wchar_t subKey[kBufferLength];
-    wsprintfW(subKey, L"CLSID\\%s", classId);
-    DeleteRegistryKeyTree(HKEY_CLASSES_ROOT, subKey);
-    wsprintfW(subKey, L"*\\ShellEx\\ContextMenuHandlers\\%s", kProductName);
-    DeleteRegistryKeyTree(HKEY_CLASSES_ROOT, subKey);
-    wsprintfW(subKey, L"Folder\\ShellEx\\ContextMenuHandlers\\%s", kProductName);
-    DeleteRegistryKeyTree(HKEY_CLASSES_ROOT, subKey);
+    wsprintfW(subKey, L"Software\\Classes\\CLSID\\%s", classId);
+    DeleteRegistryKeyTree(HKEY_LOCAL_MACHINE, subKey);
+    if (!OtherViewRegistered(subKey)) {
+        for (const wchar_t* handlerFormat : kHandlerKeys) {
+            wsprintfW(subKey, handlerFormat, kProductName);
+            DeleteRegistryKeyTree(HKEY_LOCAL_MACHINE, subKey);
+        }
+    }
     if (!IsNtFamily()) {
         return S_OK;
     }

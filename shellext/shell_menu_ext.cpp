@@ -10,6 +10,10 @@
 
 #include "engine/win/unique_handles.h"
 
+#include <shellapi.h>
+
+#include <type_traits>
+
 namespace pathlift {
 
 namespace {
@@ -44,6 +48,47 @@ void CopyBoundedCp932(const char* text, char* out, UINT capacity) {
         i += width;
     }
     out[i] = '\0';
+}
+
+// ASCII letters compared without regard to case; every other unit must be equal. Our verb is ASCII, so this is the
+// whole comparison whatever the system's code page or locale.
+template <class Unit> bool SameVerb(const Unit* given, const char* ours) {
+    const auto fold = [](unsigned value) { return value >= 'A' && value <= 'Z' ? value + ('a' - 'A') : value; };
+    for (;; ++given, ++ours) {
+        const auto g = static_cast<unsigned>(static_cast<std::make_unsigned_t<Unit>>(*given));
+        const auto o = static_cast<unsigned>(static_cast<unsigned char>(*ours));
+        if (fold(g) != fold(o)) {
+            return false;
+        }
+        if (o == 0) {
+            return true;
+        }
+    }
+}
+
+// The wide verb of an extended record that says it carries one, else the ANSI verb, else the command offset.
+bool IsOurCommand(const CMINVOKECOMMANDINFO& info) {
+    if (info.cbSize >= sizeof(CMINVOKECOMMANDINFOEX) && (info.fMask & CMIC_MASK_UNICODE) != 0) {
+        const auto& extended = reinterpret_cast<const CMINVOKECOMMANDINFOEX&>(info);
+        if (!IS_INTRESOURCE(extended.lpVerbW)) {
+            return SameVerb(extended.lpVerbW, kVerbA);
+        }
+    }
+    if (!IS_INTRESOURCE(info.lpVerb)) {
+        return SameVerb(info.lpVerb, kVerbA);
+    }
+    return LOWORD(reinterpret_cast<ULONG_PTR>(info.lpVerb)) == 0;
+}
+
+// Whether the selection has file-system paths at all, asked of the data object without rendering it, so a
+// right-click costs the same for one item as for a hundred thousand. Windows' data object for This PC, Control
+// Panel, the Recycle Bin or Network offers no CF_HDROP: the command would have nothing to copy.
+bool OffersFileSystemPaths(IDataObject* dataObject) {
+    if (dataObject == nullptr) {
+        return false;
+    }
+    FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    return dataObject->QueryGetData(&format) == S_OK;
 }
 
 } // namespace
@@ -116,20 +161,21 @@ STDMETHODIMP CShellMenuExt::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, H
     return S_OK;
 }
 
-// Only the four low bits of the flags decide, and the verb-only and explore bits win over default-only.
+// Only the four low bits of the flags decide. Default-only wins over every other bit: the shell asks for the default
+// verb alone (a double-click, with the explore bit), and this handler has none.
 STDMETHODIMP CShellMenuExt::QueryContextMenu(HMENU hmenu, UINT indexMenu, UINT idCmdFirst, UINT, UINT uFlags) {
     TraceA("CShellMenuExt::QueryContextMenu()\r\n");
     const char* line;
     bool insert = true;
     if ((uFlags & 0xF) == CMF_NORMAL) {
         line = "CMF_NORMAL...\r\n";
+    } else if (uFlags & CMF_DEFAULTONLY) {
+        line = "CMF_DEFAULTONLY...\r\n";
+        insert = false;
     } else if (uFlags & CMF_VERBSONLY) {
         line = "CMF_VERBSONLY...\r\n";
     } else if (uFlags & CMF_EXPLORE) {
         line = "CMF_EXPLORE...\r\n";
-    } else if (uFlags & CMF_DEFAULTONLY) {
-        line = "CMF_DEFAULTONLY...\r\n";
-        insert = false;
     } else {
         TraceA("CMF_default...\r\n");
         wchar_t flags[32];
@@ -138,7 +184,7 @@ STDMETHODIMP CShellMenuExt::QueryContextMenu(HMENU hmenu, UINT indexMenu, UINT i
         return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
     }
     TraceA(line);
-    if (!insert) {
+    if (!insert || !OffersFileSystemPaths(dataObject_)) {
         return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
     }
     // Where Windows 11 lists our packaged command, it lists it in this menu too: one entry, not two.
@@ -150,44 +196,48 @@ STDMETHODIMP CShellMenuExt::QueryContextMenu(HMENU hmenu, UINT indexMenu, UINT i
     return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1);                                     // one command identifier used
 }
 
+// Only command offset 0 is ours: another offset, or a kind of string this handler has none of, is an error.
 STDMETHODIMP CShellMenuExt::GetCommandString(UINT_PTR idCmd, UINT uType, UINT*, CHAR* pszName, UINT cchMax) {
     TraceA("CShellMenuExt::GetCommandString()\r\n");
+    if (uType == GCS_VALIDATEA || uType == GCS_VALIDATEW) {
+        return idCmd == 0 ? S_OK : S_FALSE;
+    }
     if (idCmd != 0) {
-        return S_OK;
+        return E_INVALIDARG;
     }
     switch (uType) {
     case GCS_VERBA:
         CopyBoundedCp932(kVerbA, pszName, cchMax);
-        break;
+        return S_OK;
     case GCS_HELPTEXTA:
         CopyBoundedCp932(kHelpTextA, pszName, cchMax);
-        break;
+        return S_OK;
     case GCS_VERBW:
         CopyBounded(kVerbW, reinterpret_cast<wchar_t*>(pszName), cchMax);
-        break;
+        return S_OK;
     case GCS_HELPTEXTW:
         CopyBounded(kHelpTextW, reinterpret_cast<wchar_t*>(pszName), cchMax);
-        break;
+        return S_OK;
     default:
-        break;
+        return E_INVALIDARG;
     }
-    return S_OK;
 }
 
-// Only command offset 0 is ours; a verb string, even our own, is not accepted.
+// Command offset 0, or the verb GetCommandString hands out in any letter case: Explorer asks one handler for the
+// verb and invokes it on another, made on a worker thread. Every other verb, the shell's own among them, is not ours.
 STDMETHODIMP CShellMenuExt::InvokeCommand(CMINVOKECOMMANDINFO* pici) {
     TraceA("CShellMenuExt::InvokeCommand()\r\n");
-    const auto verb = reinterpret_cast<ULONG_PTR>(pici->lpVerb);
-    if ((verb >> 16) != 0 || (verb & 0xFFFF) != 0) {
+    if (pici == nullptr || !IsOurCommand(*pici)) {
         return E_INVALIDARG;
     }
     return Pathlift(pici->hwnd, pici->lpDirectory, pici->lpVerb, pici->lpParameters, pici->nShow);
 }
 
-// The dialog has no owner and is shown with SW_SHOW whatever the shell asked: none of the arguments are used.
-HRESULT CShellMenuExt::Pathlift(HWND, LPCSTR, LPCSTR, LPCSTR, int) {
+// The dialog has no owner and is shown with SW_SHOW whatever the shell asked; it appears on the monitor of the
+// window the command was chosen in.
+HRESULT CShellMenuExt::Pathlift(HWND hwnd, LPCSTR, LPCSTR, LPCSTR, int) {
     TraceA("CShellMenuExt::Pathlift()\r\n");
-    return ComBoundary([&] { return ShowCopyDialog(CollectSelectedFiles(dataObject_)); });
+    return ComBoundary([&] { return ShowCopyDialog(CollectSelectedFiles(dataObject_), hwnd); });
 }
 
 Selection CollectSelectedFiles(IDataObject* dataObject) {

@@ -1,28 +1,18 @@
-// ShowCopyDialog: opens the modeless copy dialog of this module for a selection and shows it.
+// ShowCopyDialog: opens the modeless copy dialog of this module for a selection, on a thread of its own.
 
 #include "show_copy_dialog.h"
 
 #include "module.h"
 
-#include "dialog/copy_dialog.h"
-#include "res/resource.h"
+#include "dialog/dialog_thread.h"
 
 namespace pathlift {
 
-// The dialog has no owner and is shown with SW_SHOW whatever the shell asked. It takes the selection over while it
-// starts, before CreateDialogParamW returns; an empty selection is refused there and gives a failure result.
-HRESULT ShowCopyDialog(Selection files) noexcept {
-    SetLastError(0);
-    HWND dialog = CreateDialogParamW(g_hInstDll, MAKEINTRESOURCEW(IDD_COPY_DIALOG), nullptr, DlgProc,
-                                     reinterpret_cast<LPARAM>(&files));
-    // A dialog that ended itself while starting (an empty selection) can leave a stale handle behind.
-    if (dialog == nullptr || !IsWindow(dialog)) {
-        const DWORD error = GetLastError();
-        return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
-    }
-    ShowWindow(dialog, SW_SHOW);
-    UpdateWindow(dialog);
-    return S_OK;
+// The dialog has no owner and is shown with SW_SHOW whatever the shell asked. The shell may call from a thread that
+// ends, or stops taking messages, right after this returns (Explorer invokes a chosen command on a worker thread),
+// so the dialog runs on its own thread; this returns once it exists, or has refused an empty selection.
+HRESULT ShowCopyDialog(Selection files, HWND invoker) noexcept {
+    return StartCopyDialogThread(g_hInstDll, CopyDialogStart{std::move(files), invoker});
 }
 
 } // namespace pathlift

@@ -7,6 +7,7 @@
 
 namespace pathlift {
 
-HRESULT ShowCopyDialog(Selection files) noexcept;
+// invoker: the window the command was chosen in, or null (the dialog then appears on the monitor under the cursor).
+HRESULT ShowCopyDialog(Selection files, HWND invoker) noexcept;
 
 } // namespace pathlift

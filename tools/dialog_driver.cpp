@@ -73,8 +73,14 @@ void Click(HWND dialog, int id) {
     SendDlgItemMessageW(dialog, id, BM_CLICK, 0, 0);
 }
 
+HWND FocusOf(HWND window) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus : nullptr;
+}
+
 void PressKey(HWND dialog, WORD key) {
-    HWND focus = GetFocus();
+    HWND focus = FocusOf(dialog);
     HWND target = focus != nullptr && (focus == dialog || IsChild(dialog, focus)) ? focus : dialog;
     PostMessageW(target, WM_KEYDOWN, key, 1);
     PostMessageW(target, WM_KEYUP, key, 0xC0000001);
@@ -101,8 +107,10 @@ BOOL CALLBACK CollectCopyDialog(HWND window, LPARAM found) {
     GetClassNameW(window, className, 16);
     wchar_t caption[64] = {};
     GetWindowTextW(window, caption, 64);
-    if (lstrcmpW(className, L"#32770") == 0 && lstrcmpW(caption, kCopyDialogCaption) == 0 &&
-        GetParent(window) == nullptr) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId() && lstrcmpW(className, L"#32770") == 0 &&
+        lstrcmpW(caption, kCopyDialogCaption) == 0 && GetParent(window) == nullptr) {
         reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
     }
     return TRUE;
@@ -131,9 +139,9 @@ std::vector<WantedState> WantedStates(const CopyOptions& options) {
 
 } // namespace
 
-std::vector<HWND> CopyDialogsOfThisThread() {
+std::vector<HWND> CopyDialogsOfThisProcess() {
     std::vector<HWND> found;
-    EnumThreadWindows(GetCurrentThreadId(), &CollectCopyDialog, reinterpret_cast<LPARAM>(&found));
+    EnumWindows(&CollectCopyDialog, reinterpret_cast<LPARAM>(&found));
     return found;
 }
 

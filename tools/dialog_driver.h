@@ -53,15 +53,17 @@ private:
 };
 
 void Click(HWND dialog, int id);
+// The window with the keyboard focus on the thread of the given window (a copy dialog runs on a thread of its own).
+HWND FocusOf(HWND window);
 // A key pressed and released on the dialog's focused control (the dialog itself when none of its controls has the
-// focus), as the keyboard's messages arrive: posted, for this thread's loop to take off the queue.
+// focus), as the keyboard's messages arrive: posted, for the dialog thread's loop to take off the queue.
 void PressKey(HWND dialog, WORD key);
 bool Checked(HWND dialog, int id);
 // The ids of every checked button, in template order.
 std::vector<int> CheckedControls(HWND dialog);
 
-// The copy dialogs among this thread's top-level windows: class #32770 with the dialog's caption.
-std::vector<HWND> CopyDialogsOfThisThread();
+// The copy dialogs among this process's top-level windows, on any thread: class #32770 with the dialog's caption.
+std::vector<HWND> CopyDialogsOfThisProcess();
 
 // Clicks what a user would click to get these options; false, with the reason in words, when a control is
 // missing, the dialog closed or a control does not show the option afterwards.
@@ -71,7 +73,7 @@ bool ApplyOptions(HWND dialog, const CopyOptions& options, std::wstring& error);
 void PumpMessages();
 // Runs this thread's messages until done() holds or the time is up (INFINITE waits for ever); false when the time
 // ran out. A plain GetMessageW, TranslateMessage, DispatchMessageW loop, as Explorer's is: no IsDialogMessageW,
-// the dialog's own hook does that.
+// the dialog's own thread does that.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
 bool PumpUntilGone(HWND dialog, DWORD timeoutMs);
 

@@ -247,7 +247,7 @@ private:
     }
 
     bool InvokeAndWorkDialog(IContextMenu& contextMenu) {
-        const std::vector<HWND> before = CopyDialogsOfThisThread();
+        const std::vector<HWND> before = CopyDialogsOfThisProcess();
         const bool byUser = settings_.action == DialogAction::LeaveToUser;
         std::unique_ptr<MessageBoxWatcher> watcher;
         if (!byUser) {
@@ -291,7 +291,7 @@ private:
             return FailCall(L"IContextMenu::InvokeCommand", hr);
         }
         HWND dialog = nullptr;
-        for (HWND candidate : CopyDialogsOfThisThread()) {
+        for (HWND candidate : CopyDialogsOfThisProcess()) {
             if (std::find(before.begin(), before.end(), candidate) == before.end()) {
                 dialog = candidate;
                 break;
@@ -299,7 +299,7 @@ private:
         }
         if (dialog == nullptr) {
             return Fail(std::wstring(L"InvokeCommand returned ") + HresultText(hr) + L" but no dialog \"" +
-                        kCopyDialogCaption + L"\" appeared on this thread");
+                        kCopyDialogCaption + L"\" appeared in this process");
         }
         result_.dialog = dialog;
         result_.dialogOwner = GetWindow(dialog, GW_OWNER);
@@ -312,7 +312,7 @@ private:
 
         // Whatever was on the clipboard goes, so only the dialog's own Copy can put text there.
         if (!EmptyTheClipboard()) {
-            DestroyWindow(dialog);
+            PostMessageW(dialog, WM_CLOSE, 0, 0); // another thread's window: only its own thread can destroy it
             return Fail(L"the clipboard could not be emptied before the copy");
         }
         int button = IDC_BUTTON_COPY;
@@ -322,7 +322,7 @@ private:
             std::wstring error;
             if (!ApplyOptions(dialog, request_.options, error)) {
                 if (IsWindow(dialog)) {
-                    DestroyWindow(dialog);
+                    PostMessageW(dialog, WM_CLOSE, 0, 0); // another thread's window: only its own thread can destroy it
                 }
                 return Fail(error);
             }
@@ -341,13 +341,13 @@ private:
         }
         const StepClock closing;
         if (button != 0) {
-            // As at the keyboard: Enter for the default button, Copy, and Esc for Cancel. The host's loop is as
-            // plain as Explorer's, so only the dialog's own keyboard hook can make them work.
+            // As at the keyboard: Enter for the default button, Copy, and Esc for Cancel, taken by the loop of the
+            // dialog's own thread.
             PressKey(dialog, button == IDCANCEL ? VK_ESCAPE : VK_RETURN);
         }
         if (!PumpUntilGone(dialog, timeout)) {
             // The dialog's code lives in the module about to be freed: it must not outlive this run.
-            DestroyWindow(dialog);
+            PostMessageW(dialog, WM_CLOSE, 0, 0); // another thread's window: only its own thread can destroy it
             return Fail(L"the dialog was still open " + std::to_wstring(timeout) + L" ms after " +
                         (button == IDCANCEL ? L"Cancel" : L"Copy"));
         }

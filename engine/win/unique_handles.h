@@ -1,7 +1,7 @@
 #pragma once
-// Owners for the handles the Windows layer borrows from the system: registry keys, global blocks and their locks,
-// storage media, strings of the task allocator and the clipboard. Each gives its resource back exactly once, on every
-// path out of its scope.
+// Owners for the handles the Windows layer borrows from the system: registry keys, kernel objects, global blocks and
+// their locks, storage media, strings of the task allocator and the clipboard. Each gives its resource back exactly
+// once, on every path out of its scope.
 
 #include <windows.h>
 
@@ -28,6 +28,12 @@ using UniqueHglobal = std::unique_ptr<std::remove_pointer_t<HGLOBAL>, GlobalFree
 struct CoTaskMemFreer {
     void operator()(void* block) const noexcept { CoTaskMemFree(block); }
 };
+struct HandleCloser {
+    void operator()(HANDLE handle) const noexcept { CloseHandle(handle); }
+};
+// A kernel object's handle (an event, a thread); null, never INVALID_HANDLE_VALUE, means none.
+using UniqueHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
+
 // A string the system reserved for us with the task allocator (a shell item's name, say).
 using UniqueCoTaskMemString = std::unique_ptr<wchar_t, CoTaskMemFreer>;
 

@@ -233,7 +233,7 @@ check_zip() {
 
 # ---- build: this version, and a newer one from the same sources for the upgrade; the programs the test runs
 for preset in win32 win64; do
-    if ! cmake --build --preset "$preset" --target shell_host registry_dump class_probe powershell_standin >"$work/build.log" 2>&1; then
+    if ! cmake --build --preset "$preset" --target shell_host registry_dump class_probe powershell_standin cert_subject >"$work/build.log" 2>&1; then
         cat "$work/build.log"
         echo "package_test: the $preset shell host or registry dump did not build"
         exit 1

@@ -1,10 +1,9 @@
-// The copy dialog on a real desktop: its size and place at every display scaling, its keyboard in a host whose
-// loop never calls IsDialogMessageW, and the per-thread keyboard hook coming and going with the dialogs. These
-// tests change the display resolution of the prefix and send real keys, so they run alone.
+// The copy dialog on a real desktop: its size and place at every display scaling, and its keyboard on the dialog's
+// own thread while the host's thread never looks at its messages. These tests change the display resolution of the
+// prefix and send real keys, so they run alone.
 
 #include "dialog/copy_dialog.h"
-#include "dialog/dialog_threads.h"
-#include "dialog/keyboard_hook.h"
+#include "dialog/dialog_thread.h"
 #include "engine/win/clipboard_writer.h"
 
 #include "tests/win/dialog_driver.h"
@@ -167,8 +166,9 @@ TEST(DialogScaling, EveryControlIsInsideAndTheWindowCentredAtEachResolution) {
     DeleteSettingsKey();
 }
 
-// --- The keyboard in a plain loop ---------------------------------------------------------------------------------
+// --- The keyboard on the dialog's own thread ------------------------------------------------------------------
 
+// Each dialog is started as the menu entry starts it, on a thread of its own; this thread only waits and looks.
 class DialogKeyboard : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -176,25 +176,39 @@ protected:
         ASSERT_EQ(SetClipboardText(nullptr, L"before"), kClipboardDone);
     }
     void TearDown() override {
-        PumpUntil([] { return false; }, 50);
-        EXPECT_EQ(OpenCopyDialogCount(), 0);
-        EXPECT_EQ(KeyboardHookCount(), 0) << "the hook goes with the thread's last dialog";
+        EXPECT_TRUE(Within(3000, [] { return CopyDialogThreadCount() == 0; })) << "a dialog thread outlived its dialog";
         DeleteSettingsKey();
     }
 
+    static bool Within(DWORD ms, const std::function<bool()>& done) {
+        const ULONGLONG start = GetTickCount64();
+        while (!done()) {
+            if (GetTickCount64() - start > ms) {
+                return false;
+            }
+            Sleep(10);
+        }
+        return true;
+    }
+
     HWND Open() {
-        HWND dialog = OpenCopyDialog(&kFiles);
-        EXPECT_NE(dialog, nullptr);
-        PumpUntil([] { return false; }, 50);
-        return dialog;
+        const std::vector<HWND> before = tools::CopyDialogsOfThisProcess();
+        EXPECT_EQ(StartCopyDialogThread(GetModuleHandleW(nullptr), {Selection::FromList(kFiles), nullptr}), S_OK);
+        for (HWND dialog : tools::CopyDialogsOfThisProcess()) {
+            if (std::find(before.begin(), before.end(), dialog) == before.end()) {
+                return dialog;
+            }
+        }
+        ADD_FAILURE() << "no dialog appeared";
+        return nullptr;
     }
 
     // A real key press, with Shift held when asked, sent to the foreground window; Wine may take the foreground
-    // away for a moment, so it is given back first. Then the plain loop runs until done() holds.
+    // away for a moment, so it is given back first. Then this thread waits, taking no messages, until done() holds.
     static bool Press(HWND dialog, WORD key, const std::function<bool()>& done, bool shift = false) {
         if (GetForegroundWindow() != dialog) {
             SetForegroundWindow(dialog);
-            PumpUntil([dialog] { return GetForegroundWindow() == dialog; }, 1000);
+            Within(1000, [dialog] { return GetForegroundWindow() == dialog; });
         }
         std::vector<INPUT> inputs;
         const auto add = [&](WORD vk, bool up) {
@@ -213,7 +227,7 @@ protected:
             add(VK_SHIFT, true);
         }
         SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
-        return PumpUntil(done, 3000);
+        return Within(3000, done);
     }
 
     MessageBoxWatcher boxes;
@@ -224,13 +238,13 @@ TEST_F(DialogKeyboard, TabAndShiftTabMoveTheFocusBetweenTabStops) {
     ASSERT_NE(dialog, nullptr);
     HWND copy = GetDlgItem(dialog, IDC_BUTTON_COPY);
     HWND cancel = GetDlgItem(dialog, IDCANCEL);
-    ASSERT_EQ(GetFocus(), copy) << "Copy is the first tab stop and takes the focus";
-    EXPECT_TRUE(Press(dialog, VK_TAB, [&] { return GetFocus() == cancel; }));
-    EXPECT_TRUE(Press(dialog, VK_TAB, [&] { return GetFocus() == GetDlgItem(dialog, IDC_RADIO_PATH); }));
+    ASSERT_EQ(tools::FocusOf(dialog), copy) << "Copy is the first tab stop and takes the focus";
+    EXPECT_TRUE(Press(dialog, VK_TAB, [&] { return tools::FocusOf(dialog) == cancel; }));
+    EXPECT_TRUE(Press(dialog, VK_TAB, [&] { return tools::FocusOf(dialog) == GetDlgItem(dialog, IDC_RADIO_PATH); }));
     EXPECT_TRUE(Press(
-        dialog, VK_TAB, [&] { return GetFocus() == cancel; }, true));
+        dialog, VK_TAB, [&] { return tools::FocusOf(dialog) == cancel; }, true));
     EXPECT_TRUE(Press(
-        dialog, VK_TAB, [&] { return GetFocus() == copy; }, true));
+        dialog, VK_TAB, [&] { return tools::FocusOf(dialog) == copy; }, true));
     EXPECT_TRUE(IsWindow(dialog));
     Click(dialog, IDCANCEL);
 }
@@ -241,7 +255,7 @@ TEST_F(DialogKeyboard, AnArrowMovesTheChoiceInsideItsGroupOnly) {
     SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_RADIO_BACKSLASH)), TRUE);
     ASSERT_TRUE(Checked(dialog, IDC_RADIO_BACKSLASH));
     EXPECT_TRUE(Press(dialog, VK_RIGHT, [&] { return Checked(dialog, IDC_RADIO_SLASH); }));
-    EXPECT_EQ(GetFocus(), GetDlgItem(dialog, IDC_RADIO_SLASH));
+    EXPECT_EQ(tools::FocusOf(dialog), GetDlgItem(dialog, IDC_RADIO_SLASH));
     EXPECT_TRUE(Press(dialog, VK_DOWN, [&] { return Checked(dialog, IDC_RADIO_DOUBLEBACKSLASH); }));
     const std::vector<int> checked = {IDC_RADIO_PATH, IDC_RADIO_NOQUOTE, IDC_RADIO_DOUBLEBACKSLASH, IDC_RADIO_NEWLINE,
                                       IDC_RADIO_NOCONVERT};
@@ -283,42 +297,6 @@ TEST_F(DialogKeyboard, EscClosesWithoutSavingOrCopying) {
     EXPECT_EQ(AllStoredOptions(), std::vector<StoredValue>(8));
     EXPECT_EQ(ClipboardText(), L"before");
     EXPECT_TRUE(boxes.Seen().empty());
-}
-
-// Two dialogs here and one on a second thread, each closed by an Esc that only its own thread's hook can turn into
-// Cancel; after every close, one hook for each thread that still has a dialog.
-TEST_F(DialogKeyboard, EachThreadsHookGoesWithItsLastDialogInAnyOrder) {
-    std::vector<int> order = {0, 1, 2}; // 0 and 1 on this thread, 2 on the other
-    do {
-        SCOPED_TRACE(::testing::Message() << "closed in the order " << order[0] << order[1] << order[2]);
-        HWND dialogs[3] = {Open(), Open(), nullptr};
-        HANDLE opened = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        std::thread other([&] {
-            dialogs[2] = OpenCopyDialog(&kFiles);
-            SetEvent(opened);
-            PumpUntil([&] { return !IsWindow(dialogs[2]); }, 20000);
-        });
-        WaitForSingleObject(opened, 10000);
-        CloseHandle(opened);
-        if (dialogs[2] == nullptr) {
-            other.join();
-            FAIL() << "no dialog on the second thread";
-        }
-        EXPECT_EQ(KeyboardHookCount(), 2);
-        bool open[3] = {true, true, true};
-        for (int which : order) {
-            PressKey(dialogs[which], VK_ESCAPE); // taken off the queue by that thread's plain loop
-            EXPECT_TRUE(PumpUntil([&] { return !IsWindow(dialogs[which]); }, 3000)) << "Esc closes dialog " << which;
-            open[which] = false;
-            const long threadsWithADialog = (open[0] || open[1] ? 1 : 0) + (open[2] ? 1 : 0);
-            EXPECT_EQ(KeyboardHookCount(), threadsWithADialog) << "after closing dialog " << which;
-        }
-        if (IsWindow(dialogs[2])) {
-            PostMessageW(dialogs[2], WM_CLOSE, 0, 0);
-        }
-        other.join();
-    } while (std::next_permutation(order.begin(), order.end()));
-    EXPECT_EQ(AllStoredOptions(), std::vector<StoredValue>(8)) << "Esc saves nothing";
 }
 
 } // namespace

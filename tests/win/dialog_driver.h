@@ -3,6 +3,7 @@
 // creates them, then worked through the tools' dialog driver; and the clipboard read back.
 
 #include "dialog/copy_dialog.h"
+#include "dialog/dialog_thread.h"
 #include "engine/selection.h"
 #include "res/resource.h"
 #include "tools/console.h"
@@ -23,12 +24,12 @@ using tools::PumpMessages;
 using tools::PumpUntil;
 using tools::SeenMessageBox;
 
-// Creates the dialog as the context-menu handler does, handing over a selection of the paths (none for a null
-// list); null when the dialog ended itself while starting.
+// Creates the dialog on this thread with the procedure and parameter the dialog thread gives it, handing over a
+// selection of the paths (none for a null list); null when the dialog ended itself while starting.
 inline HWND OpenCopyDialog(const FileList* files) {
-    Selection selection = files != nullptr ? Selection::FromList(*files) : Selection();
+    CopyDialogStart start{files != nullptr ? Selection::FromList(*files) : Selection(), nullptr};
     HWND dialog = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_COPY_DIALOG), nullptr, DlgProc,
-                                     files != nullptr ? reinterpret_cast<LPARAM>(&selection) : 0);
+                                     files != nullptr ? reinterpret_cast<LPARAM>(&start) : 0);
     if (dialog == nullptr || !IsWindow(dialog)) {
         return nullptr;
     }

@@ -228,9 +228,9 @@ TEST_F(ExplorerCommand, ShownOnlyWhenEveryItemHasAFileSystemPath) {
     EXPECT_EQ(state, ECS_HIDDEN) << "no items, nothing to copy";
 }
 
-// The dialog the command opened on this thread, if exactly one is open.
+// The dialog the command opened, if exactly one is open.
 HWND OnlyCopyDialog() {
-    const std::vector<HWND> dialogs = tools::CopyDialogsOfThisThread();
+    const std::vector<HWND> dialogs = tools::CopyDialogsOfThisProcess();
     return dialogs.size() == 1 ? dialogs.front() : nullptr;
 }
 
@@ -269,7 +269,12 @@ TEST_F(ExplorerCommand, InvokeCopiesTheFileSystemPathsInTheArraysOrder) {
         std::wstring copied;
         EXPECT_TRUE(tools::ReadClipboardText(copied));
         EXPECT_EQ(copied, row.clipboard);
-        EXPECT_EQ(CanUnloadNow(), S_OK);
+        // The dialog's thread ends right after the dialog.
+        HRESULT unload = S_FALSE;
+        for (int i = 0; i < 300 && unload != S_OK; ++i, Sleep(10)) {
+            unload = CanUnloadNow();
+        }
+        EXPECT_EQ(unload, S_OK);
     }
 }
 
@@ -283,7 +288,7 @@ TEST_F(ExplorerCommand, InvokeWithoutAFileSystemItemOpensNothing) {
         const HRESULT hr = command->Invoke(items, nullptr);
         EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
         EXPECT_EQ(Take(), Lines{"CExplorerCommand::Invoke()\r\n"});
-        EXPECT_TRUE(tools::CopyDialogsOfThisThread().empty());
+        EXPECT_TRUE(tools::CopyDialogsOfThisProcess().empty());
     }
 }
 

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <olectl.h>
 
 #include <map>
@@ -292,6 +294,24 @@ TEST_F(Registration, UnregisteringRemovesOurKeysWithWhatOthersAddedAndKeepsThePa
     RegCloseKey(approved);
 }
 
+// "Registry Keys Affected by WOW64": each bit width's CLSID key has a view of its own, while the handler keys under
+// * and Folder are one key for both. Unregistering one width leaves them while the other width's server is there.
+TEST_F(Registration, UnregisteringOneBitWidthKeepsTheHandlerKeysTheOtherStillUses) {
+    constexpr REGSAM kOtherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    const std::wstring otherServer = L"Software\\Classes\\" + kClassKey + L"\\InprocServer32";
+    ASSERT_EQ(LoadedDll().Register(), S_OK);
+    Write(HKEY_LOCAL_MACHINE, otherServer, nullptr, L"C:\\Program Files\\Pathlift\\other\\Pathlift.dll", kOtherView);
+    EXPECT_EQ(LoadedDll().Unregister(), S_OK);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Classes\\" + kClassKey));
+    EXPECT_EQ(Read(HKEY_CLASSES_ROOT, kFileHandler, nullptr), Sz(kClassId));
+    EXPECT_EQ(Read(HKEY_CLASSES_ROOT, kFolderHandler, nullptr), Sz(kClassId));
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, otherServer.c_str(), kOtherView, 0);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (L"Software\\Classes\\" + kClassKey).c_str(), kOtherView, 0);
+    EXPECT_EQ(LoadedDll().Unregister(), S_OK);
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kFileHandler)) << "the last registration takes them along";
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kFolderHandler));
+}
+
 TEST_F(Registration, UnregisteringNothingNeedsOnlyTheApprovalKey) {
     EXPECT_EQ(LoadedDll().Unregister(), S_OK);
     ASSERT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, kApproved), ERROR_SUCCESS);
@@ -377,29 +397,42 @@ TEST_F(Registration, TheComRuntimeLoadsItAndUnloadsItOnlyWhenNothingIsAlive) {
     CoFreeUnusedLibrariesEx(0, 0);
     EXPECT_FALSE(ModuleLoaded()) << "nothing alive: the runtime may unload it";
 
+    // The command invoked as Explorer invokes it: a handler of its own on a worker thread that then ends.
     TempDirectory dir;
     const std::wstring file = dir.File(L"kept open.txt");
-    {
-        ComPtr<IShellExtInit> init;
-        ASSERT_EQ(CoCreateInstance(kClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit, init.Out()), S_OK);
-        ComPtr<IDataObject> data = ShellDataObject({file});
-        ASSERT_TRUE(data);
-        ASSERT_EQ(init->Initialize(nullptr, data.get(), nullptr), S_OK);
-        ComPtr<IContextMenu> menu;
-        ASSERT_EQ(init->QueryInterface(IID_IContextMenu, menu.Out()), S_OK);
-        CMINVOKECOMMANDINFO info = {};
-        info.cbSize = sizeof(info);
-        ASSERT_EQ(menu->InvokeCommand(&info), S_OK);
-    }
-    // This thread's own: another test process may have a copy dialog open at the same time.
-    const std::vector<HWND> dialogs = tools::CopyDialogsOfThisThread();
+    ComPtr<IContextMenu> shown;
+    ASSERT_EQ(CoCreateInstance(kClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IContextMenu, shown.Out()), S_OK);
+    HRESULT invoked = E_UNEXPECTED;
+    std::thread([&] {
+        OleInitialize(nullptr);
+        {
+            ComPtr<IShellExtInit> init;
+            ComPtr<IDataObject> data = ShellDataObject({file});
+            ComPtr<IContextMenu> menu;
+            if (data &&
+                CoCreateInstance(kClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit, init.Out()) == S_OK &&
+                init->Initialize(nullptr, data.get(), nullptr) == S_OK &&
+                init->QueryInterface(IID_IContextMenu, menu.Out()) == S_OK) {
+                CMINVOKECOMMANDINFO info = {};
+                info.cbSize = sizeof(info);
+                invoked = menu->InvokeCommand(&info);
+            }
+        }
+        OleUninitialize();
+    }).join();
+    ASSERT_EQ(invoked, S_OK);
+    shown.Reset();
+    const std::vector<HWND> dialogs = tools::CopyDialogsOfThisProcess();
     ASSERT_EQ(dialogs.size(), 1u);
     HWND dialog = dialogs.front();
     CoFreeUnusedLibrariesEx(0, 0);
-    EXPECT_TRUE(ModuleLoaded()) << "an open dialog keeps the module after every COM object is gone";
+    EXPECT_TRUE(ModuleLoaded()) << "an open dialog keeps the module after every COM object and its thread are gone";
     SendDlgItemMessageW(dialog, IDCANCEL, BM_CLICK, 0, 0);
     EXPECT_FALSE(IsWindow(dialog));
-    CoFreeUnusedLibrariesEx(0, 0);
+    for (int i = 0; i < 300 && ModuleLoaded(); ++i) {
+        Sleep(10); // the dialog's thread ends just after its dialog
+        CoFreeUnusedLibrariesEx(0, 0);
+    }
     EXPECT_FALSE(ModuleLoaded());
     OleUninitialize();
     RunRegsvr32(L"/u /s");

@@ -2,9 +2,13 @@
 
 #include "dialog/settings_store.h"
 
+#include "tests/win/import_patch.h"
 #include "tests/win/registry_support.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
 
 namespace pathlift {
 namespace {
@@ -93,10 +97,55 @@ TEST_F(SettingsStore, AFailedCreateLeavesTheStoreClosed) {
     EXPECT_EQ(CloseSettingsKey(nullptr), kSettingsDone);
 }
 
-TEST_F(SettingsStore, LoadingWithoutAKeyCreatesItAndGivesTheDefaults) {
+// Every key the store opens or creates, with the rights it asks for, recorded in front of the real functions.
+struct KeyRequest {
+    std::wstring call; // "open" or "create"
+    std::wstring name;
+    REGSAM rights;
+    bool operator==(const KeyRequest&) const = default;
+};
+std::vector<KeyRequest> g_requests;
+decltype(&RegOpenKeyExW) g_realOpen = nullptr;
+decltype(&RegCreateKeyExW) g_realCreate = nullptr;
+
+LSTATUS WINAPI RecordOpen(HKEY parent, LPCWSTR name, DWORD options, REGSAM rights, PHKEY key) {
+    g_requests.push_back({L"open", name, rights});
+    return g_realOpen(parent, name, options, rights, key);
+}
+LSTATUS WINAPI RecordCreate(HKEY parent, LPCWSTR name, DWORD reserved, LPWSTR type, DWORD options, REGSAM rights,
+                            LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD disposition) {
+    g_requests.push_back({L"create", name, rights});
+    return g_realCreate(parent, name, reserved, type, options, rights, security, key, disposition);
+}
+
+// Loading asks only to read and creates nothing; saving asks only to write. Neither asks for the rights to change
+// the key's security, which a restricted host's token may not have.
+TEST_F(SettingsStore, LoadingOnlyReadsAndSavingOnlyWrites) {
+    HMODULE advapi = GetModuleHandleW(L"advapi32.dll");
+    g_realOpen =
+        reinterpret_cast<decltype(&RegOpenKeyExW)>(reinterpret_cast<void*>(GetProcAddress(advapi, "RegOpenKeyExW")));
+    g_realCreate = reinterpret_cast<decltype(&RegCreateKeyExW)>(
+        reinterpret_cast<void*>(GetProcAddress(advapi, "RegCreateKeyExW")));
+    ImportPatch open(GetModuleHandleW(nullptr), "RegOpenKeyExW", reinterpret_cast<const void*>(&RecordOpen));
+    ImportPatch create(GetModuleHandleW(nullptr), "RegCreateKeyExW", reinterpret_cast<const void*>(&RecordCreate));
+    ASSERT_TRUE(open.Patched() && create.Patched());
+    const std::vector<KeyRequest> reading = {{L"open", L"Software", KEY_QUERY_VALUE},
+                                             {L"open", L"Pathlift", KEY_QUERY_VALUE}};
+
+    g_requests.clear();
     EXPECT_EQ(LoadCopyOptions(), CopyOptions{});
-    EXPECT_TRUE(SettingsKeyExists());
-    EXPECT_FALSE(Stored(L"Mode").present);
+    EXPECT_EQ(g_requests, reading) << "without a key: the defaults, and no key made";
+    EXPECT_FALSE(SettingsKeyExists());
+
+    g_requests.clear();
+    SaveCopyOptions({.Mode = 2});
+    EXPECT_EQ(g_requests, (std::vector<KeyRequest>{{L"open", L"Software", KEY_CREATE_SUB_KEY},
+                                                   {L"create", L"Pathlift", KEY_SET_VALUE}}));
+    EXPECT_EQ(Stored(L"Mode"), Dword(2));
+
+    g_requests.clear();
+    EXPECT_EQ(LoadCopyOptions(), CopyOptions{.Mode = 2});
+    EXPECT_EQ(g_requests, reading);
     EXPECT_EQ(CloseSettingsKey(nullptr), kSettingsNothingDone) << "loading must close the key";
 }
 
