@@ -986,6 +986,114 @@ TEST(ModuleLifetime, AnOpenDialogKeepsTheModuleMappedWhenTheHostFreesIt) {
     OleUninitialize();
 }
 
+// A selection as one CF_HDROP block made here, far larger than the memory left to the process, handed out with
+// this object as the medium's releaser so the block stays ours.
+class HugeDrop final : public IDataObject {
+public:
+    explicit HugeDrop(std::size_t count) {
+        const std::wstring name = L"C:\\" + std::wstring(200, L'x') + L"\\file.txt";
+        const std::size_t bytes = sizeof(DROPFILES) + (count * (name.size() + 1) + 1) * sizeof(wchar_t);
+        block_ = GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, bytes);
+        auto* header = static_cast<DROPFILES*>(block_);
+        header->pFiles = sizeof(DROPFILES);
+        header->fWide = TRUE;
+        auto* text = reinterpret_cast<wchar_t*>(header + 1);
+        for (std::size_t i = 0; i < count; ++i, text += name.size() + 1) {
+            std::memcpy(text, name.c_str(), name.size() * sizeof(wchar_t));
+        }
+    }
+    ~HugeDrop() { GlobalFree(block_); }
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDataObject) ? this : nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override {
+        if (format->cfFormat != CF_HDROP || (format->tymed & TYMED_HGLOBAL) == 0) {
+            return DV_E_FORMATETC;
+        }
+        medium->tymed = TYMED_HGLOBAL;
+        medium->hGlobal = block_;
+        medium->pUnkForRelease = this;
+        return S_OK;
+    }
+    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+    STDMETHODIMP QueryGetData(FORMATETC* format) override {
+        return format->cfFormat == CF_HDROP ? S_OK : DV_E_FORMATETC;
+    }
+    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
+    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
+    STDMETHODIMP DUnadvise(DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
+
+private:
+    HGLOBAL block_ = nullptr;
+};
+
+constexpr wchar_t kForeignRuntimeVariable[] = L"PATHLIFT_LOAD_MINGW_RUNTIME_FIRST";
+
+// Runs in a process of its own, started below: a program built with MinGW has loaded GCC's shared runtime before
+// our DLL, then the address space runs out but for 16 MiB, and a right-click on 100,000 long paths follows.
+TEST(ForeignRuntime, DISABLED_OutOfMemoryInAHostWithGccsRuntime) {
+    wchar_t load[8] = {};
+    if (GetEnvironmentVariableW(kForeignRuntimeVariable, load, 8) != 0 && load[0] == L'1') {
+#ifdef PATHLIFT_HOST_LIBGCC
+        ASSERT_NE(LoadLibraryW(PATHLIFT_HOST_WINPTHREAD), nullptr);
+        ASSERT_NE(LoadLibraryW(PATHLIFT_HOST_LIBGCC), nullptr);
+#endif
+    }
+    HugeDrop drop(100000);
+    ComPtr<IShellExtInit> init;
+    ASSERT_EQ(Factory()->CreateInstance(nullptr, IID_IShellExtInit, init.Out()), S_OK);
+    ASSERT_EQ(init->Initialize(nullptr, &drop, nullptr), S_OK);
+    ComPtr<IContextMenu> menu;
+    ASSERT_EQ(init->QueryInterface(IID_IContextMenu, menu.Out()), S_OK);
+    void* spare = VirtualAlloc(nullptr, 16u << 20, MEM_RESERVE, PAGE_NOACCESS);
+    ASSERT_NE(spare, nullptr);
+    for (SIZE_T size = SIZE_T(1) << 30; size >= 64 * 1024; size /= 2) {
+        while (VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS) != nullptr) {
+        }
+    }
+    VirtualFree(spare, 0, MEM_RELEASE);
+    CMINVOKECOMMANDINFO info = {};
+    info.cbSize = sizeof(info);
+    EXPECT_EQ(menu->InvokeCommand(&info), E_OUTOFMEMORY);
+}
+
+// GCC's i686 start-up code gives the module's unwind tables to a libgcc_s_dw2-1.dll the host has loaded: without
+// the module's own registration the first exception thrown in it aborts the host (exit status 3). 64-bit code
+// unwinds through the image's exception directory, which no start-up code hands around.
+TEST(ForeignRuntime, OutOfMemoryIsAnsweredWhateverRuntimeTheHostLoadedFirst) {
+#ifndef PATHLIFT_HOST_LIBGCC
+    GTEST_SKIP() << "64-bit build: its unwind tables are the image's own";
+#else
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    for (const wchar_t* first : {L"0", L"1"}) {
+        SCOPED_TRACE(first[0] == L'1' ? "GCC's runtime loaded first" : "no other runtime");
+        SetEnvironmentVariableW(kForeignRuntimeVariable, first);
+        std::wstring command = std::wstring(L"\"") + self +
+                               L"\" --gtest_also_run_disabled_tests "
+                               L"--gtest_filter=ForeignRuntime.DISABLED_OutOfMemoryInAHostWithGccsRuntime";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process = {};
+        ASSERT_TRUE(
+            CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+        WaitForSingleObject(process.hProcess, 60000);
+        DWORD code = 0xFFFFFFFF;
+        GetExitCodeProcess(process.hProcess, &code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        EXPECT_EQ(code, 0u) << "3: the host aborted on the module's std::bad_alloc; 1: InvokeCommand answered wrongly";
+    }
+    SetEnvironmentVariableW(kForeignRuntimeVariable, nullptr);
+#endif
+}
+
 TEST(ModuleImage, ExportsExactlyTheFourEntryPointsByNameAndOrdinal) {
     const auto* base = reinterpret_cast<const BYTE*>(Loaded().module);
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
