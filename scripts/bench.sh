@@ -1,7 +1,9 @@
 #!/bin/bash
 # The benchmarks, never run by the test command: the engine natively against memcpy (Google Benchmark, Release,
 # no sanitizers), then each Pathlift.dll under Wine through the shell host for 1,000 to 1,000,000 generated paths,
-# three runs each (the fastest kept). Writes docs/PERFORMANCE.md's tables and docs/performance.png.
+# three runs each (the fastest kept), and what one right-click costs each DLL and the same DLL built from an
+# earlier revision (PATHLIFT_BENCH_BASELINE, a git revision; default ec1ff93, the last one whose copy dialog ran on
+# the invoking thread). Writes docs/PERFORMANCE.md's tables and docs/performance.png.
 # Usage: scripts/bench.sh [item counts...]      (default: 1000 10000 100000 1000000)
 set -uo pipefail
 
@@ -23,9 +25,16 @@ build/bench/bench/engine_bench --benchmark_min_time=0.5 --benchmark_repetitions=
     --benchmark_report_aggregates_only=true --benchmark_out="$results/engine.json" --benchmark_out_format=json ||
     exit 1
 
+baseline="${PATHLIFT_BENCH_BASELINE:-ec1ff93}"
+baseline_tree="$root/build/bench-baseline"
+rm -rf "$baseline_tree" # a tree an interrupted run left behind
+git worktree prune
+git worktree add --detach "$baseline_tree" "$baseline" >/dev/null || exit 1
 for preset in win32 win64; do
-    echo "== $preset: build"
-    { cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" --target Pathlift shell_host >/dev/null; } || {
+    echo "== $preset: build, and the DLL of $baseline"
+    { cmake --preset "$preset" >/dev/null &&
+        cmake --build --preset "$preset" --target Pathlift shell_host right_click_bench >/dev/null &&
+        (cd "$baseline_tree" && cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" --target Pathlift >/dev/null); } || {
         echo "bench: the $preset build failed" >&2
         exit 1
     }
@@ -53,5 +62,22 @@ for preset in win32 win64; do
     done
 done
 
+echo "baseline $baseline ($(git log -1 --format=%s "$baseline" | cut -c1-60)…)" >"$results/rightclick.txt"
+for preset in win32 win64; do
+    [ "$preset" = win32 ] && [ "$WINE32_RUNS" != 1 ] && continue
+    for n in 1 1000 100000; do
+        echo "== $preset: one right-click on $n items, before and after"
+        wine "build/$preset/tools/right_click_bench.exe" "$n" \
+            "before=$(/usr/lib/wine/wine64 winepath -w "$baseline_tree/build/$preset/Pathlift.dll")" \
+            "after=$(/usr/lib/wine/wine64 winepath -w "$root/build/$preset/Pathlift.dll")" | sed "s/^/$preset /" >>"$results/rightclick.txt" || {
+            echo "bench: the right-click bench failed for $preset, $n items" >&2
+            exit 1
+        }
+    done
+done
+
+git worktree remove --force "$baseline_tree"
+
 # Debian's own interpreter, which has its matplotlib.
-/usr/bin/python3 scripts/bench_report.py "$results/engine.json" "$results/wine.txt" docs/PERFORMANCE.md docs/performance.png
+/usr/bin/python3 scripts/bench_report.py "$results/engine.json" "$results/wine.txt" docs/PERFORMANCE.md docs/performance.png \
+    "$results/rightclick.txt"

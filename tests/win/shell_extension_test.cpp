@@ -804,8 +804,24 @@ TEST(ExplorerInvoke, AWorkerThreadInvokesOurVerbAndEndsAndTheDialogStaysAndCopie
     OleUninitialize();
 }
 
-// The thread that invoked the command takes no message again until the dialog is gone: the dialog is not held up.
+// Explorer's process reference (SHSetInstanceExplorer): a UI thread of an extension holds it while it runs, so that
+// Explorer, which waits for it to be let go before its process ends, does not end under the dialog.
+class ProcessReference final : public IUnknown {
+public:
+    std::atomic<ULONG> references{1};
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        *ppv = IsEqualIID(riid, IID_IUnknown) ? this : nullptr;
+        return *ppv ? (AddRef(), S_OK) : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++references; }
+    STDMETHODIMP_(ULONG) Release() override { return --references; }
+};
+
+// The thread that invoked the command takes no message again until the dialog is gone: the dialog is not held up,
+// and holds the host's process reference while it is open.
 TEST(ExplorerInvoke, AnInvokingThreadThatStopsTakingMessagesLeavesTheDialogWorking) {
+    ProcessReference process;
+    SHSetInstanceExplorer(&process);
     ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Pathlift");
     TempDirectory dir;
@@ -822,6 +838,7 @@ TEST(ExplorerInvoke, AnInvokingThreadThatStopsTakingMessagesLeavesTheDialogWorki
     });
     WaitForSingleObject(invoked, 10000);
     EXPECT_NE(dialog, nullptr);
+    EXPECT_EQ(process.references, 2u) << "the dialog's thread holds the process reference";
     if (dialog != nullptr) {
         PutOnClipboard(L"kept");
         tools::PressKey(dialog, VK_RETURN);
@@ -833,6 +850,8 @@ TEST(ExplorerInvoke, AnInvokingThreadThatStopsTakingMessagesLeavesTheDialogWorki
     CloseHandle(release);
     CloseHandle(invoked);
     EXPECT_TRUE(Within(3000, [] { return CanUnloadNow() == S_OK; }));
+    EXPECT_EQ(process.references, 1u) << "given back as the dialog's thread ends";
+    SHSetInstanceExplorer(nullptr);
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Pathlift");
     Take();
     OleUninitialize();
