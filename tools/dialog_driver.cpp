@@ -200,6 +200,17 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     return reached;
 }
 
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    const ULONGLONG start = GetTickCount64();
+    while (!done()) {
+        if (GetTickCount64() - start > timeoutMs) {
+            return false;
+        }
+        Sleep(10);
+    }
+    return true;
+}
+
 bool PumpUntilGone(HWND dialog, DWORD timeoutMs) {
     return PumpUntil([dialog] { return !IsWindow(dialog); }, timeoutMs);
 }

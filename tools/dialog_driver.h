@@ -76,5 +76,8 @@ void PumpMessages();
 // the dialog's own thread does that.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
 bool PumpUntilGone(HWND dialog, DWORD timeoutMs);
+// Waits until done() holds or the time is up, taking none of this thread's messages, as a host's thread that is
+// busy elsewhere; false when the time ran out. A copy dialog runs on a thread of its own and needs none of them.
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs);
 
 } // namespace pathlift::tools

@@ -176,19 +176,9 @@ protected:
         ASSERT_EQ(SetClipboardText(nullptr, L"before"), kClipboardDone);
     }
     void TearDown() override {
-        EXPECT_TRUE(Within(3000, [] { return CopyDialogThreadCount() == 0; })) << "a dialog thread outlived its dialog";
+        EXPECT_TRUE(tools::WaitUntil([] { return CopyDialogThreadCount() == 0; }, 3000))
+            << "a dialog thread outlived its dialog";
         DeleteSettingsKey();
-    }
-
-    static bool Within(DWORD ms, const std::function<bool()>& done) {
-        const ULONGLONG start = GetTickCount64();
-        while (!done()) {
-            if (GetTickCount64() - start > ms) {
-                return false;
-            }
-            Sleep(10);
-        }
-        return true;
     }
 
     HWND Open() {
@@ -208,7 +198,7 @@ protected:
     static bool Press(HWND dialog, WORD key, const std::function<bool()>& done, bool shift = false) {
         if (GetForegroundWindow() != dialog) {
             SetForegroundWindow(dialog);
-            Within(1000, [dialog] { return GetForegroundWindow() == dialog; });
+            tools::WaitUntil([dialog] { return GetForegroundWindow() == dialog; }, 1000);
         }
         std::vector<INPUT> inputs;
         const auto add = [&](WORD vk, bool up) {
@@ -227,7 +217,7 @@ protected:
             add(VK_SHIFT, true);
         }
         SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
-        return Within(3000, done);
+        return tools::WaitUntil(done, 3000);
     }
 
     MessageBoxWatcher boxes;

@@ -51,13 +51,23 @@ class CountingDataObject final : public IDataObject {
 public:
     ULONG references = 1;
     bool offersHdrop = false;
+    HGLOBAL block = nullptr; // a CF_HDROP block to hand out, which stays the test's (this object is its releaser)
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDataObject) ? this : nullptr;
         return *ppv ? (AddRef(), S_OK) : E_NOINTERFACE;
     }
     STDMETHODIMP_(ULONG) AddRef() override { return ++references; }
     STDMETHODIMP_(ULONG) Release() override { return --references; }
-    STDMETHODIMP GetData(FORMATETC*, STGMEDIUM*) override { return DV_E_FORMATETC; }
+    STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override {
+        if (QueryGetData(format) != S_OK || block == nullptr) {
+            return DV_E_FORMATETC;
+        }
+        medium->tymed = TYMED_HGLOBAL;
+        medium->hGlobal = block;
+        medium->pUnkForRelease = this;
+        AddRef();
+        return S_OK;
+    }
     STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
     STDMETHODIMP QueryGetData(FORMATETC* format) override {
         return offersHdrop && format->cfFormat == CF_HDROP && (format->tymed & TYMED_HGLOBAL) ? S_OK : DV_E_FORMATETC;
@@ -617,18 +627,6 @@ TEST(Handler, InitializeHoldsOneSelectionAtATime) {
     Take();
 }
 
-// Waits, without taking this thread's messages, until done() holds; false when the time ran out.
-bool Within(DWORD ms, const std::function<bool()>& done) {
-    const ULONGLONG start = GetTickCount64();
-    while (!done()) {
-        if (GetTickCount64() - start > ms) {
-            return false;
-        }
-        Sleep(10);
-    }
-    return true;
-}
-
 std::wstring ClipboardText() {
     std::wstring text;
     return tools::ReadClipboardText(text) ? text : L"<no text>";
@@ -721,7 +719,8 @@ TEST(Handler, TheDialogOutlivesTheHandlerAndKeepsTheModule) {
     SendDlgItemMessageW(dialog, 1001, BM_CLICK, 0, 0); // Copy
     EXPECT_FALSE(IsWindow(dialog));
     EXPECT_EQ(ClipboardText(), files[0] + L";" + files[1] + L";" + files[2]);
-    EXPECT_TRUE(Within(3000, [] { return CanUnloadNow() == S_OK; })) << "the dialog's thread ends with the dialog";
+    EXPECT_TRUE(tools::WaitUntil([] { return CanUnloadNow() == S_OK; }, 3000))
+        << "the dialog's thread ends with the dialog";
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Pathlift");
     OleUninitialize();
 }
@@ -791,14 +790,14 @@ TEST(ExplorerInvoke, AWorkerThreadInvokesOurVerbAndEndsAndTheDialogStaysAndCopie
         EXPECT_TRUE(IsWindowVisible(dialog));
         EXPECT_EQ(CanUnloadNow(), S_FALSE);
         tools::PressKey(dialog, row.key); // taken by the dialog thread's own loop; this thread takes no messages
-        EXPECT_TRUE(Within(3000, [dialog] { return !IsWindow(dialog); }));
+        EXPECT_TRUE(tools::WaitUntil([dialog] { return !IsWindow(dialog); }, 3000));
         EXPECT_EQ(ClipboardText(), row.clipboard != nullptr ? row.clipboard : files[0] + L"\r\n" + files[1]);
     }
     EXPECT_EQ(InvokeLikeExplorer(files, "open", L"open", nullptr), E_INVALIDARG);
     EXPECT_EQ(InvokeLikeExplorer(files, "pathlift.made-up", L"pathlift.made-up", nullptr), E_INVALIDARG);
     EXPECT_TRUE(tools::CopyDialogsOfThisProcess().empty());
     shown.Reset();
-    EXPECT_TRUE(Within(3000, [] { return CanUnloadNow() == S_OK; }));
+    EXPECT_TRUE(tools::WaitUntil([] { return CanUnloadNow() == S_OK; }, 3000));
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Pathlift");
     Take();
     OleUninitialize();
@@ -842,14 +841,14 @@ TEST(ExplorerInvoke, AnInvokingThreadThatStopsTakingMessagesLeavesTheDialogWorki
     if (dialog != nullptr) {
         PutOnClipboard(L"kept");
         tools::PressKey(dialog, VK_RETURN);
-        EXPECT_TRUE(Within(3000, [dialog] { return !IsWindow(dialog); }));
+        EXPECT_TRUE(tools::WaitUntil([dialog] { return !IsWindow(dialog); }, 3000));
         EXPECT_EQ(ClipboardText(), files[0]);
     }
     SetEvent(release);
     stuck.join();
     CloseHandle(release);
     CloseHandle(invoked);
-    EXPECT_TRUE(Within(3000, [] { return CanUnloadNow() == S_OK; }));
+    EXPECT_TRUE(tools::WaitUntil([] { return CanUnloadNow() == S_OK; }, 3000));
     EXPECT_EQ(process.references, 1u) << "given back as the dialog's thread ends";
     SHSetInstanceExplorer(nullptr);
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Pathlift");
@@ -884,7 +883,7 @@ TEST(ExplorerInvoke, ACopyWaitingOnTheNetworkLeavesTheInvokingThreadAnswering) {
     ASSERT_NE(dialog, nullptr);
     g_slowQueries = 0;
     PostMessageW(GetDlgItem(dialog, 1001), BM_CLICK, 0, 0); // Copy
-    ASSERT_TRUE(Within(3000, [] { return g_slowQueries > 0; }));
+    ASSERT_TRUE(tools::WaitUntil([] { return g_slowQueries > 0; }, 3000));
     ULONGLONG answeredAfter = 0;
     std::thread other([&] {
         const ULONGLONG start = GetTickCount64();
@@ -898,7 +897,7 @@ TEST(ExplorerInvoke, ACopyWaitingOnTheNetworkLeavesTheInvokingThreadAnswering) {
     EXPECT_EQ(ClipboardText(), files[0]);
     DestroyWindow(window);
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Pathlift");
-    EXPECT_TRUE(Within(3000, [] { return CanUnloadNow() == S_OK; }));
+    EXPECT_TRUE(tools::WaitUntil([] { return CanUnloadNow() == S_OK; }, 3000));
     Take();
     OleUninitialize();
 }
@@ -968,11 +967,11 @@ TEST(DialogPlacement, CentredOnTheWorkAreaOfTheInvokingWindowsMonitor) {
         EXPECT_EQ(placed.top, row.work.top + (row.work.bottom - row.work.top - height) / 2);
         EXPECT_GE(width, 435);
         PostMessageW(dialog, WM_CLOSE, 0, 0);
-        EXPECT_TRUE(Within(3000, [dialog] { return !IsWindow(dialog); }));
+        EXPECT_TRUE(tools::WaitUntil([dialog] { return !IsWindow(dialog); }, 3000));
     }
     DestroyWindow(first);
     DestroyWindow(second);
-    EXPECT_TRUE(Within(3000, [] { return CanUnloadNow() == S_OK; }));
+    EXPECT_TRUE(tools::WaitUntil([] { return CanUnloadNow() == S_OK; }, 3000));
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Pathlift");
     Take();
     OleUninitialize();
@@ -996,61 +995,29 @@ TEST(ModuleLifetime, AnOpenDialogKeepsTheModuleMappedWhenTheHostFreesIt) {
     EXPECT_EQ(GetModuleHandleW(copy.c_str()), module) << "the open dialog holds the module";
 
     tools::PressKey(dialog, VK_RETURN); // Copy, taken by the dialog thread's own loop
-    EXPECT_TRUE(Within(3000, [dialog] { return !IsWindow(dialog); }));
+    EXPECT_TRUE(tools::WaitUntil([dialog] { return !IsWindow(dialog); }, 3000));
     EXPECT_EQ(ClipboardText(), files[0] + L"\r\n" + files[1]);
-    EXPECT_TRUE(Within(3000, [&] { return GetModuleHandleW(copy.c_str()) == nullptr; }))
+    EXPECT_TRUE(tools::WaitUntil([&] { return GetModuleHandleW(copy.c_str()) == nullptr; }, 3000))
         << "the dialog's thread gives its reference back as it ends";
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Pathlift");
     Take();
     OleUninitialize();
 }
 
-// A selection as one CF_HDROP block made here, far larger than the memory left to the process, handed out with
-// this object as the medium's releaser so the block stays ours.
-class HugeDrop final : public IDataObject {
-public:
-    explicit HugeDrop(std::size_t count) {
-        const std::wstring name = L"C:\\" + std::wstring(200, L'x') + L"\\file.txt";
-        const std::size_t bytes = sizeof(DROPFILES) + (count * (name.size() + 1) + 1) * sizeof(wchar_t);
-        block_ = GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, bytes);
-        auto* header = static_cast<DROPFILES*>(block_);
-        header->pFiles = sizeof(DROPFILES);
-        header->fWide = TRUE;
-        auto* text = reinterpret_cast<wchar_t*>(header + 1);
-        for (std::size_t i = 0; i < count; ++i, text += name.size() + 1) {
-            std::memcpy(text, name.c_str(), name.size() * sizeof(wchar_t));
-        }
+// A selection of `count` long paths as one CF_HDROP block, far larger than the memory left to the process.
+HGLOBAL HugeDropBlock(std::size_t count) {
+    const std::wstring name = L"C:\\" + std::wstring(200, L'x') + L"\\file.txt";
+    const std::size_t bytes = sizeof(DROPFILES) + (count * (name.size() + 1) + 1) * sizeof(wchar_t);
+    HGLOBAL block = GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, bytes);
+    auto* header = static_cast<DROPFILES*>(block);
+    header->pFiles = sizeof(DROPFILES);
+    header->fWide = TRUE;
+    auto* text = reinterpret_cast<wchar_t*>(header + 1);
+    for (std::size_t i = 0; i < count; ++i, text += name.size() + 1) {
+        std::memcpy(text, name.c_str(), name.size() * sizeof(wchar_t));
     }
-    ~HugeDrop() { GlobalFree(block_); }
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDataObject) ? this : nullptr;
-        return *ppv ? S_OK : E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override {
-        if (format->cfFormat != CF_HDROP || (format->tymed & TYMED_HGLOBAL) == 0) {
-            return DV_E_FORMATETC;
-        }
-        medium->tymed = TYMED_HGLOBAL;
-        medium->hGlobal = block_;
-        medium->pUnkForRelease = this;
-        return S_OK;
-    }
-    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
-    STDMETHODIMP QueryGetData(FORMATETC* format) override {
-        return format->cfFormat == CF_HDROP ? S_OK : DV_E_FORMATETC;
-    }
-    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
-    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
-    STDMETHODIMP DUnadvise(DWORD) override { return E_NOTIMPL; }
-    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
-
-private:
-    HGLOBAL block_ = nullptr;
-};
+    return block;
+}
 
 constexpr wchar_t kForeignRuntimeVariable[] = L"PATHLIFT_LOAD_MINGW_RUNTIME_FIRST";
 
@@ -1064,7 +1031,9 @@ TEST(ForeignRuntime, DISABLED_OutOfMemoryInAHostWithGccsRuntime) {
         ASSERT_NE(LoadLibraryW(PATHLIFT_HOST_LIBGCC), nullptr);
 #endif
     }
-    HugeDrop drop(100000);
+    CountingDataObject drop;
+    drop.offersHdrop = true;
+    drop.block = HugeDropBlock(100000);
     ComPtr<IShellExtInit> init;
     ASSERT_EQ(Factory()->CreateInstance(nullptr, IID_IShellExtInit, init.Out()), S_OK);
     ASSERT_EQ(init->Initialize(nullptr, &drop, nullptr), S_OK);
