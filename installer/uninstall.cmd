@@ -65,12 +65,14 @@ echo uninstall.cmd needs an elevated prompt: open a command prompt with "Run as 
 exit /b 1
 
 rem :served <view switch>: sets served to the DLL that the class's in-process server key names in that view, or
-rem to nothing. The value line is the last line reg prints; its data follows the type.
+rem to nothing. The value line is the one with the type, its data after it; some versions of reg print their
+rem errors on the standard output.
 :served
 set "served="
 set "line="
 for /f "delims=" %%l in ('%reg% query "HKLM\Software\Classes\CLSID\%class%\InprocServer32" /ve %1 2^>nul') do set "line=%%l"
 if not defined line exit /b 0
+if "%line:REG_SZ=%"=="%line%" exit /b 0
 set "served=%line:*REG_SZ=%"
 :trim
 if "%served:~0,1%"==" " set "served=%served:~1%" & goto trim
