@@ -187,6 +187,12 @@ pathlift_files() {
     (cd "$1/drive_c" && find "Program Files/Pathlift" "Program Files (x86)/Pathlift" -type f 2>/dev/null) |
         sed 's|^|C:\\|; s|/|\\|g' | sort
 }
+# Wine's msi removes a component's own folder but keeps the emptied folders above it (the version's and Pathlift),
+# which Windows Installer removes with the last component in them: deleting them stands in for Windows.
+remove_empty_folders() {
+    (cd "$1/drive_c" && find "Program Files/Pathlift" "Program Files (x86)/Pathlift" -depth -type d -empty \
+        -delete 2>/dev/null)
+}
 # same_file <what> <expected file> <actual file>
 same_file() {
     if cmp -s "$2" "$3"; then pass "$1"; else fail "$1"; fi
@@ -280,7 +286,7 @@ check_zip() {
     on "$prefix" "${newer_dlls[0]%%=*}" "build/win${newer_dlls[0]%%=*}/tests/class_probe.exe" "$PATHLIFT_CLASS_ID" \
         "$(windows_path "$work/release")" >"$work/held.out" 2>&1 &
     holder=$!
-    for _ in $(seq 300); do grep -q '^version:' "$work/held.out" && break; sleep 0.1; done
+    for _ in $(seq 300); do grep -qs '^version:' "$work/held.out" && break; sleep 0.1; done
     output="$(on "$prefix" "$own" cmd /c "C:\\Pathlift-$newer\\uninstall.cmd" | tr -d '\r')"
     expect "zip: uninstall.cmd with $held_dll held unregisters, names the DLL it could not delete and keeps it" \
         "0|Could not delete $held_dll: a program has it loaded."$'\n'"Pathlift is unregistered. A program still has the DLLs named above loaded: run uninstall.cmd again after Explorer restarts, or after you sign out and in again, to delete them.|absent|yes" \
@@ -615,7 +621,7 @@ for row in "${cases[@]}"; do
     on "$target" "${dlls[0]%%=*}" "build/win${dlls[0]%%=*}/tests/class_probe.exe" "$PATHLIFT_CLASS_ID" \
         "$(windows_path "$work/release")" >"$work/held.out" 2>&1 &
     holder=$!
-    for _ in $(seq 300); do grep -q '^version:' "$work/held.out" && break; sleep 0.1; done
+    for _ in $(seq 300); do grep -qs '^version:' "$work/held.out" && break; sleep 0.1; done
     expect "a process holds $held_dll" "server: $held_dll|version: $version" "$(tr -d '\r' <"$work/held.out" | paste -sd '|')"
     on "$target" "$own" msiexec /i "$(windows_path "$newer_msi")" /qn /l*v "$(windows_path "$work/upgrade.log")"
     status=$?
@@ -641,14 +647,12 @@ for row in "${cases[@]}"; do
     expect "the holding process ends" 0 $?
 
     timed_msiexec "$target" "$own" /x "$newer_msi" removal "$kind"
-    # Wine only: the DLL that was held during the upgrade is all that is left, since Wine did not move it away, with
-    # the emptied folders of the version the upgrade removed, which Wine's msi keeps. On Windows the next restart
-    # deletes the DLL and the removal the folders; deleting them here stands in for both.
+    # Wine only: the DLL that was held during the upgrade is all that is left, since Wine did not move it away. On
+    # Windows the next restart deletes it; deleting it here stands in for that restart.
     expect "after the removal only the DLL held during the upgrade is left (Wine only)" "$held_dll" \
         "$(pathlift_files "$target")"
     rm -f "$(unix_path "$target" "$held_dll")"
-    (cd "$target/drive_c" && find "Program Files/Pathlift" "Program Files (x86)/Pathlift" -depth -type d -empty \
-        -delete 2>/dev/null)
+    remove_empty_folders "$target"
     expect "no Pathlift folder left in the program-files folders" "" "$(pathlift_folders "$target")"
     expect "registry of our keys and the keys around them after the removal equals the one before the install" \
         "$before" "$(views "$target" ours)$(views "$target" around)"
@@ -683,6 +687,8 @@ for row in "${cases[@]}"; do
     done
     on "$target" "$own" msiexec /x "$(windows_path "$per_user_msi")" /qn
     expect "per user: msiexec /x $kind /qn" 0 $?
+    expect "per user: no file left in the Pathlift folders" "" "$(pathlift_files "$target")"
+    remove_empty_folders "$target"
     expect "per user: registry and program-files folders after the removal equal the ones before the install" \
         "$before" "$(views "$target" ours)$(views "$target" around)$(pathlift_folders "$target")"
 
