@@ -489,9 +489,9 @@ for kind in x64 x86; do
 done
 # Windows Installer 5 reads ALLUSERS=2 with MSIINSTALLPERUSER=1 as a per-user install (Wine's msi does not).
 expect "x64 needs Windows Installer 5" "Version: 500 (1f4)" "$(msiinfo suminfo "$x64" | tr -d '\r' | grep '^Version:')"
-sequence="AppSearch LaunchConditions InstallValidate RemoveExistingProducts InstallInitialize RemoveFiles InstallFiles"
-sequence+=" InstallFinalize NotifyShell"
-expect "x64 InstallExecuteSequence: the zip's marker read before the launch conditions, old versions removed first, the shell told last" \
+sequence="AppSearch LaunchConditions InstallValidate RemoveExistingProducts InstallInitialize RemoveFiles RemoveFolders"
+sequence+=" InstallFiles InstallFinalize NotifyShell"
+expect "x64 InstallExecuteSequence: the zip's marker read before the launch conditions, old versions removed first, emptied folders removed, the shell told last" \
     "$sequence" "$(msi_table "$x64" InstallExecuteSequence | awk -F'\t' 'NR > 3 { print $3, $1 }' | sort -n |
         awk -v names=" $sequence " 'index(names, " " $2 " ") { printf "%s%s", sep, $2; sep = " " }')"
 
