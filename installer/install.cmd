@@ -4,7 +4,8 @@ rem prompt. It copies the DLLs from this folder into Program Files, where only a
 rem registers those copies: %ProgramFiles%\Pathlift\<version>\x64 for 64-bit Explorer and
 rem %ProgramFiles(x86)%\Pathlift\<version>\x86 for the file dialogs of 32-bit programs; on 32-bit Windows
 rem %ProgramFiles%\Pathlift\<version>\x86 alone. The DLLs of other versions are deleted once no program has them
-rem loaded, here or at the next install or removal.
+rem loaded, here or at the next install or removal. HKLM\Software\Pathlift\Portable says which version the zip
+rem installed: the MSI packages refuse to install over it, as this script refuses to install over them.
 setlocal
 set "version=@PATHLIFT_VERSION@"
 set "here=%~dp0"
@@ -15,6 +16,13 @@ rem A 32-bit cmd.exe on 64-bit Windows sees SysWOW64 as System32 and Program Fil
 rem and ProgramW6432 are the real ones, and PROCESSOR_ARCHITEW6432 the machine's architecture.
 set "system64=%SystemRoot%\System32"
 if exist %SystemRoot%\Sysnative\regsvr32.exe set "system64=%SystemRoot%\Sysnative"
+rem Windows Installer keeps each installed product under its upgrade code, packed as it writes GUIDs there: per
+rem machine in HKLM, per user in the installing user's HKCU. The package's files and registration are its own.
+set "upgrade=@PATHLIFT_PACKED_UPGRADE_CODE@"
+%system64%\reg.exe query "HKLM\Software\Classes\Installer\UpgradeCodes\%upgrade%" >nul 2>&1
+if not errorlevel 1 goto packaged
+%system64%\reg.exe query "HKCU\Software\Microsoft\Installer\UpgradeCodes\%upgrade%" >nul 2>&1
+if not errorlevel 1 goto packaged
 set "programs64=%ProgramFiles%"
 if defined ProgramW6432 set "programs64=%ProgramW6432%"
 set "machine=%PROCESSOR_ARCHITECTURE%"
@@ -42,10 +50,14 @@ if errorlevel 1 goto failed
 if errorlevel 1 goto failed
 call :leftovers "%programs32%"
 :done
+%system64%\reg.exe add "HKLM\Software\Pathlift\Portable" /v Version /d %version% /f >nul
 echo Pathlift %version% is installed. An Explorer that has an older version loaded shows this one after it restarts, or after you sign out and in again.
 exit /b 0
 :failed
 echo Installing Pathlift failed; see the message above.
+exit /b 1
+:packaged
+echo Pathlift is installed with its Windows Installer package (Pathlift-^<version^>-x64.msi or -x86.msi): remove it in Programs and Features first. install.cmd changed nothing.
 exit /b 1
 :notelevated
 echo install.cmd needs an elevated prompt: open a command prompt with "Run as administrator" and run it there.

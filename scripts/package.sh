@@ -12,9 +12,9 @@
 #
 # Signing: with PATHLIFT_SIGN_PFX (a PKCS#12 file with the certificate and its key) and PATHLIFT_SIGN_PASSWORD, both
 # DLLs (before they go into the packages and the zip), the packages' custom-action DLLs, the sparse package and both
-# MSI packages are signed
-# with osslsigncode, time-stamped by PATHLIFT_SIGN_TIMESTAMP (an RFC 3161 server's URL) when it is set. Without
-# PATHLIFT_SIGN_PFX the artifacts are unsigned.
+# MSI packages are signed with osslsigncode and time-stamped by PATHLIFT_SIGN_TIMESTAMP, an RFC 3161 server's URL.
+# Without a time stamp a signature stops verifying when the certificate expires, so the script refuses to sign
+# without one unless PATHLIFT_SIGN_TIMESTAMP=none says so. Without PATHLIFT_SIGN_PFX the artifacts are unsigned.
 # Usage: scripts/package.sh [--version a.b.c.d] [--out DIR]
 set -euo pipefail
 
@@ -34,6 +34,10 @@ done
 bash scripts/setup.sh >/dev/null
 if [ -n "${PATHLIFT_SIGN_PFX:-}" ] && [ ! -r "$PATHLIFT_SIGN_PFX" ]; then
     echo "package: PATHLIFT_SIGN_PFX names $PATHLIFT_SIGN_PFX, which cannot be read" >&2
+    exit 1
+fi
+if [ -n "${PATHLIFT_SIGN_PFX:-}" ] && [ -z "${PATHLIFT_SIGN_TIMESTAMP:-}" ]; then
+    echo "package: PATHLIFT_SIGN_PFX without PATHLIFT_SIGN_TIMESTAMP: the signatures would stop verifying when the certificate expires; name an RFC 3161 time-stamp server, or set PATHLIFT_SIGN_TIMESTAMP=none to sign without one" >&2
     exit 1
 fi
 build_log="$(mktemp /tmp/pathlift-package-build.XXXXXX)"
@@ -61,7 +65,7 @@ sign_file() {
     [ -n "${PATHLIFT_SIGN_PFX:-}" ] || return 0
     local file="$1" signed="$1.signed"
     local timestamp=()
-    [ -n "${PATHLIFT_SIGN_TIMESTAMP:-}" ] && timestamp=(-ts "$PATHLIFT_SIGN_TIMESTAMP")
+    [ "$PATHLIFT_SIGN_TIMESTAMP" != none ] && timestamp=(-ts "$PATHLIFT_SIGN_TIMESTAMP")
     rm -f "$signed"
     if ! osslsigncode sign -pkcs12 "$PATHLIFT_SIGN_PFX" -readpass <(printf '%s' "${PATHLIFT_SIGN_PASSWORD:-}") \
         -h sha256 -n Pathlift "${timestamp[@]}" -in "$file" -out "$signed" >"$signed.log" 2>&1; then
@@ -158,11 +162,11 @@ build_msi() {
     msibuild "$msi" -q "DELETE FROM \`MsiFileHash\` WHERE \`File_\` = 'Pathlift32'"
     msibuild "$msi" -q "UPDATE \`Directory\` SET \`DefaultDir\` = '$short|$PATHLIFT_VERSION'
         WHERE \`Directory\` = 'VERSIONDIR64' OR \`Directory\` = 'VERSIONDIR32'"
-    # The sparse package's component (signed x64 builds) is for Windows 11 only, and its family name goes to HKLM
-    # per machine and to HKCU per user: HKMU's root is -1 in the Registry table, which wixl does not write.
+    # The sparse package and its family name (signed x64 builds) are for Windows 11 only, and the family name goes to
+    # HKLM per machine and to HKCU per user: HKMU's root is -1 in the Registry table, which wixl does not write.
     msibuild "$msi" -q "UPDATE \`Component\` SET \`Condition\` = 'PATHLIFT_WINDOWS_BUILD >= 22000'
-        WHERE \`Component\` = 'SparsePackage'" \
-        -q "UPDATE \`Registry\` SET \`Root\` = -1 WHERE \`Component_\` = 'SparsePackage'"
+        WHERE \`Component\` = 'SparsePackage' OR \`Component\` = 'SparseFamilyName'" \
+        -q "UPDATE \`Registry\` SET \`Root\` = -1 WHERE \`Component_\` = 'SparseFamilyName'"
     sign_file "$msi"
     echo "$msi"
 }
@@ -176,9 +180,15 @@ mkdir -p "$stage/$name/x64" "$stage/$name/x86"
 cp "$release/x64/Pathlift.dll" "$stage/$name/x64/Pathlift.dll"
 cp "$release/x86/Pathlift.dll" "$stage/$name/x86/Pathlift.dll"
 cp README.md LICENSE "$stage/$name/"
-# The scripts install this version's folders; Windows' cmd.exe reads batch files with CRLF line ends.
+# The scripts install this version's folders, read the class's registration and look for an installed package
+# under its upgrade code as Windows Installer writes it there: the first three groups reversed, then each byte's two
+# digits swapped. Windows' cmd.exe reads batch files with CRLF line ends.
+code="${PATHLIFT_UPGRADE_CODE//[-\{\}]/}"
+packed="$(rev <<<"${code:0:8}")$(rev <<<"${code:8:4}")$(rev <<<"${code:12:4}")"
+for ((i = 16; i < 32; i += 2)); do packed+="${code:i+1:1}${code:i:1}"; done
 for script in install.cmd uninstall.cmd; do
-    sed -e "s/@PATHLIFT_VERSION@/$PATHLIFT_VERSION/g" -e 's/$/\r/' "installer/$script" >"$stage/$name/$script"
+    sed -e "s/@PATHLIFT_VERSION@/$PATHLIFT_VERSION/g" -e "s/@PATHLIFT_CLASS_ID@/$PATHLIFT_CLASS_ID/g" \
+        -e "s/@PATHLIFT_PACKED_UPGRADE_CODE@/$packed/g" -e 's/$/\r/' "installer/$script" >"$stage/$name/$script"
 done
 rm -f "$out/$name-portable.zip"
 (cd "$stage" && zip -q -r -X "$out/$name-portable.zip" "$name")

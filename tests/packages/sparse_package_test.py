@@ -203,15 +203,20 @@ def check_msi(kind, msi, package, publisher):
            [["WindowsBuildNumber", "2", "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "CurrentBuildNumber", "18"]],
            [r for r in msi_table(msi, "RegLocator") if r[0] == "WindowsBuildNumber"])
     expect("signed x64 MSI: AppSearch sets PATHLIFT_WINDOWS_BUILD", [["PATHLIFT_WINDOWS_BUILD", "WindowsBuildNumber"]],
-           msi_table(msi, "AppSearch"))
+           [r for r in msi_table(msi, "AppSearch") if r[1] == "WindowsBuildNumber"])
     dll_directory = components[files["Pathlift64"][1]][2]
     expect("signed x64 MSI: Pathlift-sparse.msix in the 64-bit DLL's folder, for Windows 11 only",
            ("Pathlift-sparse.msix", dll_directory, windows11),
            (files["SparsePackage"][2], components["SparsePackage"][2], components["SparsePackage"][4]))
     family = sparse_package.family_name(publisher)
-    expect("signed x64 MSI: FamilyName under HKMU (-1) and the family property",
-           ([["-1", "Software\\Pathlift\\Package", "FamilyName", family, "SparsePackage"]], family),
-           ([r[1:] for r in msi_table(msi, "Registry") if r[-1] == "SparsePackage"],
+    # A component of its own, whose key path is the value: a file and a value that follows the install's context
+    # do not share a component.
+    registry = [r for r in msi_table(msi, "Registry") if r[-1] == "SparseFamilyName"]
+    expect("signed x64 MSI: FamilyName under HKMU (-1), the key path of its own component for Windows 11 only, "
+           "and the family property",
+           ([["-1", "Software\\Pathlift\\Package", "FamilyName", family, "SparseFamilyName"]],
+            [registry[0][0] if registry else None, windows11], family),
+           ([r[1:] for r in registry], [components["SparseFamilyName"][5], components["SparseFamilyName"][4]],
             {r[0]: r[1] for r in msi_table(msi, "Property")}.get("PATHLIFT_PACKAGE_FAMILY")))
     with tempfile.TemporaryDirectory() as extract:
         subprocess.run(["msiextract", "-C", extract, msi], check=True, capture_output=True)
