@@ -699,6 +699,30 @@ msiexec_logged "PowerShell failing" failing-removal /x "$(windows_path "$signed_
 expect "PowerShell failing: the removal tried, logged, and left nothing" \
     "$deprovision|Pathlift: deprovisioning and removing the sparse package for every user failed: PowerShell exited with 1|no|HKCU:|HKLM:|0" \
     "$(calls)|$(sparse_lines "$LOG")|$([ -e "$(sparse_file)" ] && echo yes || echo no)|$(notes)|$(installed_products "$target" 64)"
+
+# ---- the publisher, which must be the signing certificate's subject as Windows writes it: from certificates made by
+# openssl with an organisation-validated and an extended-validation subject, compared with the subject Windows
+# spells out in its documentation of CertNameToStr and with what crypt32 here writes
+# (CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG). Wine's crypt32 writes an attribute it has no name for as
+# "2.5.4.15=", where Windows documents "OID.2.5.4.15=": that one difference is put right before comparing.
+publishers=(
+    '/C=JP/ST=Tokyo/L=Chiyoda-ku/street=1-1 Marunouchi/postalCode=100-0001/2.5.4.18=PO Box 12/O=Pathlift test, Inc./OU= Tools team /2.5.4.13=Signs "our" builds; nothing else/2.5.4.20=\+81 3 1234 5678/2.5.4.24=81312345678/2.5.4.46=q-1/CN=Pathlift test signer|CN=Pathlift test signer, dnQualifier=q-1, X21Address=81312345678, Phone="+81 3 1234 5678", Description="Signs ""our"" builds; nothing else", OU=" Tools team ", O="Pathlift test, Inc.", POBox=PO Box 12, PostalCode=100-0001, STREET=1-1 Marunouchi, L=Chiyoda-ku, S=Tokyo, C=JP'
+    '/1.3.6.1.4.1.311.60.2.1.3=JP/1.3.6.1.4.1.311.60.2.1.1=千代田区/2.5.4.15=Private Organization/serialNumber=0100-01-123456/C=JP/ST=東京都/L=千代田区/O=株式会社パスリフト/CN=株式会社パスリフト+OU=Código, Ünïcode|OU="Código, Ünïcode" + CN=株式会社パスリフト, O=株式会社パスリフト, L=千代田区, S=東京都, C=JP, SERIALNUMBER=0100-01-123456, OID.2.5.4.15=Private Organization, OID.1.3.6.1.4.1.311.60.2.1.1=千代田区, OID.1.3.6.1.4.1.311.60.2.1.3=JP'
+)
+for row in "${publishers[@]}"; do
+    subject="${row%%|*}" windows="${row#*|}" kind=OV
+    [[ "$subject" == /1.3.6.1.4.1.311.60.2.1.3=* ]] && kind=EV
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/$kind.key" -out "$work/$kind.pem" -days 2 -utf8 \
+        -subj "$subject" -addext extendedKeyUsage=codeSigning >/dev/null 2>&1 &&
+        openssl pkcs12 -export -inkey "$work/$kind.key" -in "$work/$kind.pem" -out "$work/$kind.pfx" \
+            -passout pass:throwaway >/dev/null 2>&1 &&
+        openssl x509 -in "$work/$kind.pem" -outform DER -out "$work/$kind.der" || fail "$kind: no certificate"
+    expect "$kind publisher: as Windows documents it" "$windows" \
+        "$(PATHLIFT_SIGN_PASSWORD=throwaway python3 scripts/sparse_package.py publisher "$work/$kind.pfx")"
+    expect "$kind publisher: as crypt32 writes it" "$windows" \
+        "$(on "$target" 64 build/win64/tests/cert_subject.exe "$(windows_path "$work/$kind.der")" | tr -d '\r' |
+            sed -E 's/(^|, | \+ )([0-9]+(\.[0-9]+)+)=/\1OID.\2=/g')"
+done
 stop_prefix "$target"
 
 echo
