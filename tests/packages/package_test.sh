@@ -585,16 +585,24 @@ mkdir -p "$standin_dir"
 cp build/win64/tests/powershell_standin.exe "$standin_dir/powershell.exe"
 signed_msi="$work/newer/Pathlift-$newer-x64.msi"
 family="$(python3 scripts/sparse_package.py family-name "$signer_subject")"
-# A still newer version of the signed package for the upgrade: the same files under another version and product
-# code, its upgrade table moved along (Wine does not check an MSI's signature).
+# A still newer version of the signed package for the upgrade: the same files under another version (Windows
+# Installer compares the first three fields), product code and package code, its upgrade table moved along (Wine
+# does not check an MSI's signature).
 IFS=. read -r major minor build revision <<<"$newer"
-newest="$major.$minor.$build.$((revision + 1))"
+newest="$major.$minor.$((build + 1)).$revision"
 upgrade_msi="$work/upgrade-$newest.msi"
 cp "$signed_msi" "$upgrade_msi"
+upgrade_code="$(msi_property "$signed_msi" UpgradeCode)"
+# The version columns are part of the Upgrade table's key: its rows are written again.
 msibuild "$upgrade_msi" -q "UPDATE \`Property\` SET \`Value\` = '$newest' WHERE \`Property\` = 'ProductVersion'" \
     -q "UPDATE \`Property\` SET \`Value\` = '{5A1F0C2E-7B3D-4E69-9C21-0D8E4F6A7B11}' WHERE \`Property\` = 'ProductCode'" \
-    -q "UPDATE \`Upgrade\` SET \`VersionMax\` = '$newest' WHERE \`ActionProperty\` = 'PATHLIFT_OLDER_FOUND'" \
-    -q "UPDATE \`Upgrade\` SET \`VersionMin\` = '$newest' WHERE \`ActionProperty\` = 'PATHLIFT_SAME_OR_NEWER_FOUND'"
+    -q "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'PATHLIFT_OLDER_FOUND'" \
+    -q "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'PATHLIFT_SAME_OR_NEWER_FOUND'" \
+    -q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMin\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`)
+        VALUES ('$upgrade_code', '0.0.0.0', '$newest', 256, 'PATHLIFT_OLDER_FOUND')" \
+    -q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMin\`, \`Attributes\`, \`ActionProperty\`)
+        VALUES ('$upgrade_code', '$newest', 258, 'PATHLIFT_SAME_OR_NEWER_FOUND')" \
+    -s "Pathlift $newest (x64)" "Pathlift developers" "x64;1033" "{6B2E1D3F-8C4A-4F70-AD32-1E9F5A7B8C22}"
 # The installer's notes as the DLL reads them: the family name and whether a registration time is noted, user's
 # then machine's.
 notes() {
@@ -633,7 +641,7 @@ msiexec_logged() {
     local what="$1" log="$work/sparse-$2.log"
     shift 2
     on "$target" 64 msiexec "$@" /qn /l*v "$(windows_path "$log")"
-    expect "$what: msiexec $1 /qn $3" 0 $?
+    expect "$what: msiexec $1 /qn ${3:-}" 0 $?
     LOG="$log"
 }
 
@@ -651,7 +659,7 @@ on "$target" 64 reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion' /v C
 msiexec_logged "per machine" machine-install /i "$(windows_path "$signed_msi")"
 dir="$(installed_dir)"
 expect "per machine: the package beside the 64-bit DLL; family name and both registration times noted" \
-    "yes|HKCU: time|HKLM:$family time" \
+    "yes|HKCU:time|HKLM:$family time" \
     "$(cmp -s "$(sparse_file)" "$work/newer/Pathlift-$newer-sparse.msix" && echo yes || echo no)|$(notes)"
 expect "per machine: staged and provisioned for every user, then registered for the installing user" \
     "$(provision "$dir")"$'\n'"$(register "$dir")" "$(calls)"
@@ -665,7 +673,7 @@ msiexec_logged "per machine upgrade" upgrade /i "$(windows_path "$upgrade_msi")"
 expect "upgrade: one product" 1 "$(installed_products "$target" 64)"
 expect "upgrade: the old version removed for every user first, then the new one added" \
     "$deprovision"$'\n'"$(provision "$(installed_dir)")"$'\n'"$(register "$(installed_dir)")" "$(calls)"
-expect "upgrade: family name and both registration times noted" "HKCU: time|HKLM:$family time" "$(notes)"
+expect "upgrade: family name and both registration times noted" "HKCU:time|HKLM:$family time" "$(notes)"
 
 # Removal per machine: deprovisioned and removed for every user before the files go; no note left.
 msiexec_logged "per machine removal" machine-removal /x "$(windows_path "$upgrade_msi")"
