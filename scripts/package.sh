@@ -40,6 +40,14 @@ if [ -n "${PATHLIFT_SIGN_PFX:-}" ] && [ -z "${PATHLIFT_SIGN_TIMESTAMP:-}" ]; the
     echo "package: PATHLIFT_SIGN_PFX without PATHLIFT_SIGN_TIMESTAMP: the signatures would stop verifying when the certificate expires; name an RFC 3161 time-stamp server, or set PATHLIFT_SIGN_TIMESTAMP=none to sign without one" >&2
     exit 1
 fi
+# The sparse package is signed by osslsigncode: 2.7 and 2.8 wrote an MSIX whose central directory Windows refuses.
+if [ -n "${PATHLIFT_SIGN_PFX:-}" ]; then
+    ossl_version="$(osslsigncode --version 2>/dev/null | sed -n '1s/^osslsigncode \([0-9.]*\).*/\1/p')"
+    if [ -z "$ossl_version" ] || [ "$(printf '%s\n' 2.9 "$ossl_version" | sort -V | head -n 1)" != 2.9 ]; then
+        echo "package: signing needs osslsigncode 2.9 or later, this machine has ${ossl_version:-none}" >&2
+        exit 1
+    fi
+fi
 build_log="$(mktemp /tmp/pathlift-package-build.XXXXXX)"
 trap 'rm -f "$build_log"' EXIT
 declare -A build_dirs
@@ -134,7 +142,7 @@ fi
 python3 scripts/sparse_package.py build --version "$PATHLIFT_VERSION" --publisher "$publisher" \
     --class-id "$PATHLIFT_COMMAND_CLASS_ID" --out "$sparse"
 if [ -n "${PATHLIFT_SIGN_PFX:-}" ]; then
-    sign_file "$sparse" # osslsigncode 2.7 or later signs APPX/MSIX packages
+    sign_file "$sparse" # osslsigncode 2.9 or later, checked above
     sparse_msi_args=(-D SparsePackage="$(realpath --relative-to="$root" "$sparse")"
         -D SparseActionDll="$release/x64/sparse_package_action.dll" -D SparseComponent="$sparse_component"
         -D FamilyName="$(python3 scripts/sparse_package.py family-name "$publisher")")

@@ -74,11 +74,12 @@ if [ "${#missing[@]}" -gt 0 ]; then
 elif [ -n "${need_update:-}" ]; then
     update_lists
 fi
-# osslsigncode signs MSIX packages from 2.7 on; Debian 12's own suite has 2.5, its backports suite a newer one.
+# osslsigncode signs MSIX packages from 2.7 on, but 2.7 and 2.8 wrote a central directory that Windows refuses (its
+# release notes say so): 2.9 or later. Debian 12's own suite has 2.5, its backports suite 2.9 (2.9-1~bpo12+1).
 osslsigncode_signs_msix() {
     local version
     version="$(osslsigncode --version 2>/dev/null | sed -n '1s/^osslsigncode \([0-9.]*\).*/\1/p')"
-    [ -n "$version" ] && [ "$(printf '%s\n' 2.7 "$version" | sort -V | head -n 1)" = 2.7 ]
+    [ -n "$version" ] && [ "$(printf '%s\n' 2.9 "$version" | sort -V | head -n 1)" = 2.9 ]
 }
 if ! osslsigncode_signs_msix; then
     backports=/etc/apt/sources.list.d/pathlift-backports.sources
@@ -95,7 +96,7 @@ if ! osslsigncode_signs_msix; then
     export DEBIAN_FRONTEND=noninteractive
     update_lists
     if ! as_root apt-get install -y -q --no-install-recommends -t bookworm-backports osslsigncode || ! osslsigncode_signs_msix; then
-        echo "setup: no osslsigncode 2.7 or later (MSIX signing); the package lists apt could not read: $(unreadable_indexes)" >&2
+        echo "setup: no osslsigncode 2.9 or later (MSIX signing); the package lists apt could not read: $(unreadable_indexes)" >&2
         exit 1
     fi
 fi

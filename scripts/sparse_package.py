@@ -151,38 +151,105 @@ def family_name(publisher):
     return f"{PACKAGE_NAME}_{publisher_id(publisher)}"
 
 
-# The attribute names Windows writes in a certificate's subject (CertNameToStr, CERT_X500_NAME_STR); any other
-# attribute appears as OID.<number>.
+# The attribute names Windows writes in a certificate's subject (CertNameToStr with CERT_X500_NAME_STR, the names
+# CertStrToName accepts); any other attribute appears as OID.<number>, as the EV attributes 2.5.4.15
+# (businessCategory) and 1.3.6.1.4.1.311.60.2.1.x (jurisdiction) do.
 WINDOWS_NAMES = {
     "2.5.4.3": "CN", "2.5.4.4": "SN", "2.5.4.5": "SERIALNUMBER", "2.5.4.6": "C", "2.5.4.7": "L", "2.5.4.8": "S",
-    "2.5.4.9": "STREET", "2.5.4.10": "O", "2.5.4.11": "OU", "2.5.4.12": "T", "2.5.4.42": "G", "2.5.4.43": "I",
-    "1.2.840.113549.1.9.1": "E", "0.9.2342.19200300.100.1.25": "DC",
+    "2.5.4.9": "STREET", "2.5.4.10": "O", "2.5.4.11": "OU", "2.5.4.12": "T", "2.5.4.13": "Description",
+    "2.5.4.17": "PostalCode", "2.5.4.18": "POBox", "2.5.4.20": "Phone", "2.5.4.24": "X21Address", "2.5.4.42": "G",
+    "2.5.4.43": "I", "2.5.4.46": "dnQualifier", "1.2.840.113549.1.9.1": "E", "0.9.2342.19200300.100.1.25": "DC",
 }
+# CertNameToStr quotes a value that is empty, starts or ends with white space or holds one of these.
+QUOTED_CHARACTERS = ',+="\r\n<>#;'
+
+
+def windows_value(value):
+    if value == "" or value[0].isspace() or value[-1].isspace() or any(c in value for c in QUOTED_CHARACTERS):
+        return '"' + value.replace('"', '""') + '"'
+    return value
 
 
 def windows_subject(rdns):
-    """The subject as Windows writes it: the relative names from the last to the first, separated by ", ", a value
-    quoted when it holds a separator or quote or starts or ends with a space."""
-    parts = []
-    for oid, value in reversed(rdns):
-        if any(c in value for c in ',+=<>#;"\n') or value != value.strip():
-            value = '"' + value.replace('"', '""') + '"'
-        parts.append(f"{WINDOWS_NAMES.get(oid, 'OID.' + oid)}={value}")
-    return ", ".join(parts)
+    """The subject as Windows writes it (CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG): the relative names from
+    the last to the first, separated by ", ", the attributes of one relative name in their order, separated by
+    " + "."""
+    return ", ".join(" + ".join(f"{WINDOWS_NAMES.get(oid, 'OID.' + oid)}={windows_value(value)}" for oid, value in rdn)
+                     for rdn in reversed(rdns))
+
+
+def der(data, at):
+    """The tag, the start and the end of the contents of the DER element at data[at]."""
+    tag, length = data[at], data[at + 1]
+    at += 2
+    if length & 0x80:
+        count = length & 0x7F
+        length = int.from_bytes(data[at:at + count], "big")
+        at += count
+    return tag, at, at + length
+
+
+def der_children(data, start, end):
+    while start < end:
+        tag, content, after = der(data, start)
+        yield tag, content, after
+        start = after
+
+
+def oid_text(body):
+    arcs, value = [], 0
+    for byte in body:
+        value = (value << 7) | (byte & 0x7F)
+        if not byte & 0x80:
+            arcs.append(value)
+            value = 0
+    first = min(arcs[0] // 40, 2)
+    return ".".join(str(arc) for arc in [first, arcs[0] - 40 * first] + arcs[1:])
+
+
+def string_value(tag, body):
+    """A directory string as Windows decodes it: T61String as UTF-8 when it is that, else as 8-bit text."""
+    if tag == 0x1E:  # BMPString
+        return body.decode("utf-16-be")
+    if tag == 0x1C:  # UniversalString
+        return body.decode("utf-32-be")
+    if tag == 0x14:  # T61String
+        try:
+            return body.decode("utf-8")
+        except UnicodeDecodeError:
+            return body.decode("latin-1")
+    if tag in (0x0C, 0x12, 0x13, 0x16, 0x1A):  # UTF8, Numeric, Printable, IA5, Visible
+        return body.decode("utf-8")
+    raise ValueError(f"subject attribute of ASN.1 type {tag:#x}, which no publisher can name")
+
+
+def subject_rdns(certificate):
+    """The relative names of a DER certificate's subject, in the certificate's order, each a list of
+    (oid, value)."""
+    _, start, end = der(certificate, der(certificate, 0)[1])
+    fields = list(der_children(certificate, start, end))
+    if fields[0][0] == 0xA0:  # [0] version
+        fields = fields[1:]
+    _, name_start, name_end = fields[4]  # serialNumber, signature, issuer, validity, subject
+    rdns = []
+    for _, set_start, set_end in der_children(certificate, name_start, name_end):
+        rdn = []
+        for _, pair_start, pair_end in der_children(certificate, set_start, set_end):
+            (_, oid_start, oid_end), (tag, value_start, value_end) = der_children(certificate, pair_start, pair_end)
+            rdn.append((oid_text(certificate[oid_start:oid_end]), string_value(tag, certificate[value_start:value_end])))
+        rdns.append(rdn)
+    return rdns
 
 
 def certificate_subject(pfx):
-    """The (oid, value) pairs of the PKCS#12 file's certificate's subject, in the certificate's order."""
+    """The relative names of the PKCS#12 file's certificate's subject, read from its DER bytes: no text form of
+    openssl's keeps every space and separator."""
     password = os.environ.get("PATHLIFT_SIGN_PASSWORD", "")
     pem = subprocess.run(["openssl", "pkcs12", "-in", pfx, "-nokeys", "-clcerts", "-passin", "env:PASSWORD"],
                          env={**os.environ, "PASSWORD": password}, check=True, capture_output=True).stdout
-    text = subprocess.run(["openssl", "x509", "-noout", "-subject", "-nameopt", "sep_multiline,oid,utf8,-esc_msb"],
-                          input=pem, check=True, capture_output=True).stdout.decode("utf-8")
-    rdns = []
-    for line in text.splitlines()[1:]:
-        oid, _, value = line.strip().partition("=")
-        rdns.append((oid, value))
-    return rdns
+    certificate = subprocess.run(["openssl", "x509", "-outform", "DER"], input=pem, check=True,
+                                 capture_output=True).stdout
+    return subject_rdns(certificate)
 
 
 def block_map(files):

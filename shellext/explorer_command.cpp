@@ -159,19 +159,27 @@ STDMETHODIMP CExplorerCommand::GetCanonicalName(GUID* pguidCommandName) {
     return S_OK;
 }
 
-// Shown only when every item has a file-system path: the dialog has nothing to copy for the others. Cheap enough
-// for the shell's first, must-be-quick call, so fOkToBeSlow does not matter.
-STDMETHODIMP CExplorerCommand::GetState(IShellItemArray* psiItemArray, BOOL, EXPCMDSTATE* pCmdState) {
+// Shown only when every item has a file-system path: the dialog has nothing to copy for the others. One question
+// to the array for all its items, answered from their item ids without touching a disk; only an array that says
+// its own answer is pending makes the shell's quick first call (fOkToBeSlow FALSE) get E_PENDING, so that the
+// shell asks again off its UI thread. Asked then, a pending answer hides the command.
+STDMETHODIMP CExplorerCommand::GetState(IShellItemArray* psiItemArray, BOOL fOkToBeSlow, EXPCMDSTATE* pCmdState) {
     TraceA("CExplorerCommand::GetState()\r\n");
     if (pCmdState == nullptr) {
         return E_POINTER;
     }
-    const DWORD count = ItemCount(psiItemArray);
-    bool everyItemHasAPath = count != 0;
-    for (DWORD i = 0; everyItemHasAPath && i < count; ++i) {
-        everyItemHasAPath = FileSystemPath(psiItemArray, i) != nullptr;
+    *pCmdState = ECS_HIDDEN;
+    if (psiItemArray == nullptr) {
+        return S_OK;
     }
-    *pCmdState = everyItemHasAPath ? ECS_ENABLED : ECS_HIDDEN;
+    SFGAOF attributes = 0;
+    const HRESULT hr = psiItemArray->GetAttributes(SIATTRIBFLAGS_AND, SFGAO_FILESYSTEM, &attributes);
+    if (hr == E_PENDING && !fOkToBeSlow) {
+        return E_PENDING;
+    }
+    if (hr == S_OK && (attributes & SFGAO_FILESYSTEM) != 0) {
+        *pCmdState = ECS_ENABLED;
+    }
     return S_OK;
 }
 

@@ -1,13 +1,58 @@
-// PackagedCommandRegistered: asks the system's version, the installer's note of our package and the package
-// store, cheapest first, each time the classic menu is built (a package can come and go while Explorer runs).
+// PackagedCommandShown: whether Explorer shows our packaged command, so the classic entry steps aside. What the
+// system, the installer's notes and the package store say is asked once per process and kept: Explorer loads a
+// package's menu extensions only when it starts, so a package registered later changes nothing for this process,
+// and a right-click asks nothing new. The selection is judged from its path text each time.
 
 #include "packaged_command.h"
 
-#include <windows.h>
+#include "shell_menu_ext.h"
 
 #include <initializer_list>
 
 namespace pathlift {
+
+namespace {
+
+bool IsSeparator(char16_t c) noexcept {
+    return c == u'\\' || c == u'/';
+}
+
+// The number of non-empty components between separators.
+std::size_t Components(std::u16string_view text) noexcept {
+    std::size_t count = 0;
+    bool inComponent = false;
+    for (const char16_t c : text) {
+        if (IsSeparator(c)) {
+            inComponent = false;
+        } else if (!inComponent) {
+            inComponent = true;
+            ++count;
+        }
+    }
+    return count;
+}
+
+bool StartsWithUncComponent(std::u16string_view text) noexcept {
+    return text.size() >= 3 && (text[0] | 0x20) == u'u' && (text[1] | 0x20) == u'n' && (text[2] | 0x20) == u'c' &&
+           (text.size() == 3 || IsSeparator(text[3]));
+}
+
+} // namespace
+
+bool IsDriveOrShareRoot(std::u16string_view path) noexcept {
+    if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
+        const std::u16string_view rest = path.substr(2);
+        // "\\?\" and "\\.\": a device path, "UNC\server\share" or a drive or volume and what follows it.
+        if (rest.size() >= 2 && (rest[0] == u'?' || rest[0] == u'.') && IsSeparator(rest[1])) {
+            const std::u16string_view device = rest.substr(2);
+            return StartsWithUncComponent(device) ? Components(device.substr(3)) <= 2 : Components(device) <= 1;
+        }
+        return Components(rest) <= 2; // \\server\share
+    }
+    const bool driveLetter = path.size() >= 2 && path[1] == u':' &&
+                             ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z'));
+    return driveLetter && Components(path.substr(2)) == 0;
+}
 
 #if defined(_WIN64)
 
@@ -15,10 +60,12 @@ namespace {
 
 // Windows 11 starts at build 22000; before it no menu shows packaged Explorer commands.
 constexpr DWORD kFirstWindows11Build = 22000;
-// Where the installer writes the family name of the package it registered: HKCU for a per-user install, HKLM for
-// a per-machine one.
+// Where the installer notes our package: HKCU for what it did for the user, HKLM for what it did for the machine.
+// FamilyName is the package family's name; Registered (REG_QWORD, a FILETIME in UTC) says when the package was
+// registered for the user, or provisioned for every user of the machine.
 constexpr wchar_t kPackageKey[] = L"Software\\Pathlift\\Package";
 constexpr wchar_t kFamilyNameValue[] = L"FamilyName";
+constexpr wchar_t kRegisteredValue[] = L"Registered";
 // A family name is at most 64 characters; a longer value is not ours.
 constexpr DWORD kFamilyNameCapacity = 65;
 
@@ -52,6 +99,34 @@ bool RegisteredFamilyName(wchar_t (&family)[kFamilyNameCapacity]) noexcept {
     return false;
 }
 
+// The later of the user's and the machine's registration times, 0 when neither is noted. The later one counts: a
+// package provisioned for the machine reaches the other users at their next sign-in, after which their own note,
+// if they have one from an earlier install, is older than the machine's.
+ULONGLONG LatestRegistration() noexcept {
+    ULONGLONG latest = 0;
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        ULONGLONG time = 0;
+        DWORD size = sizeof(time);
+        if (RegGetValueW(root, kPackageKey, kRegisteredValue, RRF_RT_REG_QWORD, nullptr, &time, &size) ==
+                ERROR_SUCCESS &&
+            time > latest) {
+            latest = time;
+        }
+    }
+    return latest;
+}
+
+ULONGLONG ProcessStart() noexcept {
+    FILETIME created = {};
+    FILETIME exited = {};
+    FILETIME kernel = {};
+    FILETIME user = {};
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) {
+        return 0;
+    }
+    return (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
 // Asked for sizes only: the count of the family's packages for the current user comes back with
 // ERROR_INSUFFICIENT_BUFFER when there are any, with ERROR_SUCCESS and zero when there are none. The function
 // first appears in Windows 8's kernel32.
@@ -67,21 +142,54 @@ bool FamilyInstalledForUser(const wchar_t* family) noexcept {
     return (status == ERROR_SUCCESS || status == ERROR_INSUFFICIENT_BUFFER) && count != 0;
 }
 
-} // namespace
-
-bool PackagedCommandRegistered() noexcept {
+// Cheapest first. A package without a registration time, or one registered after this process started, is one
+// Explorer has not loaded.
+bool ProcessShowsThePackage() noexcept {
     if (WindowsBuild() < kFirstWindows11Build) {
         return false;
     }
     wchar_t family[kFamilyNameCapacity] = {};
-    return RegisteredFamilyName(family) && FamilyInstalledForUser(family);
+    if (!RegisteredFamilyName(family)) {
+        return false;
+    }
+    const ULONGLONG registered = LatestRegistration();
+    const ULONGLONG started = ProcessStart();
+    return registered != 0 && started != 0 && registered < started && FamilyInstalledForUser(family);
+}
+
+// Worked out by the first caller; C++ makes the others wait for that answer.
+bool ProcessShowsThePackageOnce() noexcept {
+    static const bool shows = ProcessShowsThePackage();
+    return shows;
+}
+
+} // namespace
+
+bool PackagedCommandShown(IDataObject* selection) noexcept {
+    if (!ProcessShowsThePackageOnce()) {
+        return false;
+    }
+    try {
+        const Selection items = CollectSelectedFiles(selection);
+        if (items.empty()) {
+            return false;
+        }
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            if (IsDriveOrShareRoot(items[i])) {
+                return false;
+            }
+        }
+        return true;
+    } catch (...) {
+        return false; // out of memory: the classic entry, which is never wrong to show
+    }
 }
 
 #else
 
 // This build runs only in 32-bit processes (Windows 11 has no 32-bit edition), which cannot load the 64-bit
 // in-process server of our packaged command: the classic entry is the only one their menus can show.
-bool PackagedCommandRegistered() noexcept {
+bool PackagedCommandShown(IDataObject*) noexcept {
     return false;
 }
 

@@ -187,8 +187,8 @@ STDMETHODIMP CShellMenuExt::QueryContextMenu(HMENU hmenu, UINT indexMenu, UINT i
     if (!insert || !OffersFileSystemPaths(dataObject_)) {
         return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
     }
-    // Where Windows 11 lists our packaged command, it lists it in this menu too: one entry, not two.
-    if (PackagedCommandRegistered()) {
+    // Where Windows 11 shows our packaged command for this selection, it shows it in this menu too: one entry.
+    if (PackagedCommandShown(dataObject_)) {
         TraceA("Packaged command registered...\r\n");
         return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
     }

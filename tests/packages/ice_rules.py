@@ -22,6 +22,9 @@ DELIBERATE = {
     ("ICE33", "Server64"): "the Class table would advertise the server (a Windows Installer descriptor beside the path, "
                            "a repair on first use); these rows are what the DLL's own DllRegisterServer writes",
     ("ICE33", "Server32"): "the same rows in the 32-bit view",
+    ("ICE105", "ProvisionSparsePackage"): "provisioning Windows 11's packaged entry for every user needs the "
+                                          "machine's rights; the action's condition ALLUSERS leaves it out per user",
+    ("ICE105", "DeprovisionSparsePackage"): "the same for taking the provisioning back on removal",
 }
 
 IN_SCRIPT, NO_IMPERSONATE, TS_AWARE = 0x400, 0x800, 0x4000

@@ -6,7 +6,8 @@
 # through the shell host, refuses a second copy and the x86 package on 64-bit Windows, upgrades while a process
 # keeps the old DLL loaded, removes, installs with both program-files folders the same (as per user); then the
 # portable zip's install.cmd / uninstall.cmd. The signed build carries the sparse package for Windows 11:
-# tests/packages/sparse_package_test.py reads it and the tables, and a prefix runs its registration and removal.
+# tests/packages/sparse_package_test.py reads it and the tables, and a prefix runs its provisioning, registration,
+# upgrade and removal per machine and per user against a stand-in powershell.exe.
 # Each prefix has a wineserver of its own, stopped by process id.
 # Needs a display: run it through scripts/test.sh, or after `source scripts/wine-session.sh; wine_session_start`.
 set -uo pipefail
@@ -697,53 +698,164 @@ for row in "${cases[@]}"; do
     stop_prefix "$target"
 done
 
-# ---- the signed x64 package's sparse package: nothing below Windows 11; on Windows 11 registered after the files
-# are in place and removed before they go, a failure logged and the install intact. The prefix's powershell.exe is
-# a stand-in that prints its command line and fails, as Add-AppxPackage does where the signer is not trusted.
+# ---- the signed x64 package's sparse package: nothing below Windows 11; on Windows 11, per machine, staged and
+# provisioned for every user and registered for the installing user after the files are in place, deprovisioned and
+# removed for every user before they go; per user registered and removed for the user alone; an upgrade removes the
+# old version for everyone before it adds the new one; a failure logged and the install intact. The prefix's
+# powershell.exe is a stand-in that records its command lines and exits with the code the test gives it.
 echo "== signed x64 package: the sparse package below Windows 11 and on it"
 new_prefix 64
 target="$PREFIX"
-mkdir -p "$target/drive_c/windows/system32/WindowsPowerShell/v1.0"
-cp build/win64/tests/powershell_standin.exe "$target/drive_c/windows/system32/WindowsPowerShell/v1.0/powershell.exe"
+standin_dir="$target/drive_c/windows/system32/WindowsPowerShell/v1.0"
+mkdir -p "$standin_dir"
+cp build/win64/tests/powershell_standin.exe "$standin_dir/powershell.exe"
 signed_msi="$work/newer/Pathlift-$newer-x64.msi"
 family="$(python3 scripts/sparse_package.py family-name "$signer_subject")"
-package_key='HKLM\Software\Pathlift\Package'
-family_value() {
-    on "$target" 64 "build/win64/tests/registry_dump.exe" "$package_key" | tr -d '\r' |
-        sed -n 's/^  "FamilyName" type 1, .*  "\(.*\)"$/\1/p'
+# A still newer version of the signed package for the upgrade: the same files under another version (Windows
+# Installer compares the first three fields), product code and package code, its upgrade table moved along (Wine
+# does not check an MSI's signature).
+IFS=. read -r major minor build revision <<<"$newer"
+newest="$major.$minor.$((build + 1)).$revision"
+upgrade_msi="$work/upgrade-$newest.msi"
+cp "$signed_msi" "$upgrade_msi"
+upgrade_code="$(msi_property "$signed_msi" UpgradeCode)"
+# The version columns are part of the Upgrade table's key: its rows are written again.
+msibuild "$upgrade_msi" -q "UPDATE \`Property\` SET \`Value\` = '$newest' WHERE \`Property\` = 'ProductVersion'" \
+    -q "UPDATE \`Property\` SET \`Value\` = '{5A1F0C2E-7B3D-4E69-9C21-0D8E4F6A7B11}' WHERE \`Property\` = 'ProductCode'" \
+    -q "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'PATHLIFT_OLDER_FOUND'" \
+    -q "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'PATHLIFT_SAME_OR_NEWER_FOUND'" \
+    -q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMin\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`)
+        VALUES ('$upgrade_code', '0.0.0.0', '$newest', 256, 'PATHLIFT_OLDER_FOUND')" \
+    -q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMin\`, \`Attributes\`, \`ActionProperty\`)
+        VALUES ('$upgrade_code', '$newest', 258, 'PATHLIFT_SAME_OR_NEWER_FOUND')" \
+    -s "Pathlift $newest (x64)" "Pathlift developers" "x64;1033" "{6B2E1D3F-8C4A-4F70-AD32-1E9F5A7B8C22}"
+# The installer's notes as the DLL reads them: the family name and whether a registration time is noted, user's
+# then machine's.
+notes() {
+    local root
+    for root in HKCU HKLM; do
+        on "$target" 64 "build/win64/tests/registry_dump.exe" "$root\\Software\\Pathlift\\Package" | tr -d '\r' |
+            sed -n -e 's/^  "FamilyName" type 1, .*  "\(.*\)"$/\1/p' -e 's/^  "Registered" type 11, .*/time/p' |
+            paste -sd ' ' | sed "s/^/$root:/"
+    done | paste -sd '|'
 }
-sparse_lines() { grep -a '^Pathlift: \(registering\|removing\|PowerShell\)' "$1" | tr -d '\r'; }
-powershell='stand-in powershell.exe called as: "C:\windows\system32\WindowsPowerShell\v1.0\powershell.exe" -NoProfile -NonInteractive -ExecutionPolicy Bypass -Command "$ErrorActionPreference = '"'Stop'"'; '
-for build in below 22000; do
-    # Wine 8 knows no Windows 11; the package reads the build number Windows keeps in the registry, so that value
-    # stands in for it.
-    [ "$build" = 22000 ] && on "$target" 64 reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion' \
-        /v CurrentBuildNumber /d 22000 /f >/dev/null
-    log="$work/sparse-$build"
-    on "$target" 64 msiexec /i "$(windows_path "$signed_msi")" /qn /l*v "$(windows_path "$log-install.log")"
-    expect "build $build: msiexec /i signed x64 /qn" 0 $?
-    dll="$(served_by "$target" 64)"
-    dir="${dll%\\*}"
-    sparse_file="$target/drive_c/${dir#C:\\}/Pathlift-sparse.msix"
-    sparse_file="${sparse_file//\\//}"
-    if [ "$build" = below ]; then
-        expect "below Windows 11: no package file, no family name, no sparse action" "no||" \
-            "$([ -e "$sparse_file" ] && echo yes || echo no)|$(family_value)|$(sparse_lines "$log-install.log")"
-    else
-        expect "Windows 11: the package beside the 64-bit DLL, the family name, the registration tried and logged" \
-            "$(printf '%s\n' "yes|$family|Pathlift: registering the sparse package failed: PowerShell exited with 1" \
-                "Pathlift: PowerShell said: ${powershell}Add-AppxPackage -Path '$dir\Pathlift-sparse.msix' -ExternalLocation '$dir'\"")" \
-            "$(cmp -s "$sparse_file" "$work/newer/Pathlift-$newer-sparse.msix" && echo yes || echo no)|$(family_value)|$(sparse_lines "$log-install.log")"
-    fi
-    on "$target" 64 msiexec /x "$(windows_path "$signed_msi")" /qn /l*v "$(windows_path "$log-removal.log")"
-    expect "build $build: msiexec /x signed x64 /qn" 0 $?
-    expected_removal=""
-    [ "$build" = 22000 ] && expected_removal="$(printf '%s\n' \
-        "Pathlift: removing the sparse package failed: PowerShell exited with 1" \
-        "Pathlift: PowerShell said: ${powershell}Get-AppxPackage | Where-Object PackageFamilyName -eq '$family' | Remove-AppxPackage\"")"
-    expect "build $build: after the removal no package file and no family name; the removal tried and logged" \
-        "no||$expected_removal" \
-        "$([ -e "$sparse_file" ] && echo yes || echo no)|$(family_value)|$(sparse_lines "$log-removal.log")"
+# The stand-in's calls since the last look, each without the program and its fixed options, the PackageManager
+# preamble shortened.
+calls() {
+    [ -e "$standin_dir/calls.log" ] || return 0
+    tr -d '\r' <"$standin_dir/calls.log" |
+        sed -e 's/^.* -Command "\$ErrorActionPreference = '"'Stop'"'; //' -e 's/"$//' \
+            -e 's/Add-Type -AssemblyName System\.Runtime\.WindowsRuntime; .* } }; /<PackageManager> /'
+    rm -f "$standin_dir/calls.log"
+}
+sparse_lines() { grep -a '^Pathlift: \(registering\|removing\|staging\|deprovisioning\|noting\)' "$1" | tr -d '\r'; }
+sparse_file() {
+    local dll dir path
+    dll="$(served_by "$target" 64)" dir="${dll%\\*}"
+    path="$target/drive_c/${dir#C:\\}/Pathlift-sparse.msix"
+    printf '%s' "${path//\\//}"
+}
+installed_dir() { local dll; dll="$(served_by "$target" 64)"; printf '%s' "${dll%\\*}"; }
+register() { printf "Add-AppxPackage -Path '%s\\\\Pathlift-sparse.msix' -ExternalLocation '%s'" "$1" "$1"; }
+provision() {
+    printf "<PackageManager> Add-AppxPackage -Path '%s\\\\Pathlift-sparse.msix' -ExternalLocation '%s' -Stage; Wait-Deployment \$packages.ProvisionPackageForAllUsersAsync('%s')" "$1" "$1" "$family"
+}
+deprovision="<PackageManager> Wait-Deployment \$packages.DeprovisionPackageForAllUsersAsync('$family'); Get-AppxPackage -AllUsers | Where-Object PackageFamilyName -eq '$family' | Remove-AppxPackage -AllUsers"
+remove_for_user="Get-AppxPackage | Where-Object PackageFamilyName -eq '$family' | Remove-AppxPackage"
+# msiexec_logged <what> <log name> <msiexec arguments>: the exit code checked, the log kept for the checks.
+msiexec_logged() {
+    local what="$1" log="$work/sparse-$2.log"
+    shift 2
+    on "$target" 64 msiexec "$@" /qn /l*v "$(windows_path "$log")"
+    expect "$what: msiexec $1 /qn ${3:-}" 0 $?
+    LOG="$log"
+}
+
+# Below Windows 11: no package file, no notes, no sparse action.
+msiexec_logged "below Windows 11" below-install /i "$(windows_path "$signed_msi")"
+expect "below Windows 11: no package file, no notes, no sparse action, no PowerShell" "no|HKCU:|HKLM:||" \
+    "$([ -e "$(sparse_file)" ] && echo yes || echo no)|$(notes)|$(sparse_lines "$LOG")|$(calls)"
+msiexec_logged "below Windows 11" below-removal /x "$(windows_path "$signed_msi")"
+
+# Wine 8 knows no Windows 11; the package reads the build number Windows keeps in the registry, so that value
+# stands in for it.
+on "$target" 64 reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion' /v CurrentBuildNumber /d 22000 /f >/dev/null
+
+# Per machine: staged and provisioned (deferred, before InstallFinalize), then registered for the installing user.
+msiexec_logged "per machine" machine-install /i "$(windows_path "$signed_msi")"
+dir="$(installed_dir)"
+expect "per machine: the package beside the 64-bit DLL; family name and both registration times noted" \
+    "yes|HKCU:time|HKLM:$family time" \
+    "$(cmp -s "$(sparse_file)" "$work/newer/Pathlift-$newer-sparse.msix" && echo yes || echo no)|$(notes)"
+expect "per machine: staged and provisioned for every user, then registered for the installing user" \
+    "$(provision "$dir")"$'\n'"$(register "$dir")" "$(calls)"
+expect "per machine: both logged as done" \
+    "Pathlift: staging and provisioning the sparse package for every user succeeded"$'\n'"Pathlift: registering the sparse package for the user succeeded" \
+    "$(sparse_lines "$LOG")"
+
+# The upgrade: the old version deprovisioned and removed for every user before the new one is staged,
+# provisioned and registered, so exactly one version is left.
+msiexec_logged "per machine upgrade" upgrade /i "$(windows_path "$upgrade_msi")"
+expect "upgrade: one product" 1 "$(installed_products "$target" 64)"
+expect "upgrade: the old version removed for every user first, then the new one added" \
+    "$deprovision"$'\n'"$(provision "$(installed_dir)")"$'\n'"$(register "$(installed_dir)")" "$(calls)"
+expect "upgrade: family name and both registration times noted" "HKCU:time|HKLM:$family time" "$(notes)"
+
+# Removal per machine: deprovisioned and removed for every user before the files go; no note left.
+msiexec_logged "per machine removal" machine-removal /x "$(windows_path "$upgrade_msi")"
+expect "per machine removal: deprovisioned and removed for every user; nothing left" \
+    "$deprovision|no|HKCU:|HKLM:|0" \
+    "$(calls)|$([ -e "$(sparse_file)" ] && echo yes || echo no)|$(notes)|$(installed_products "$target" 64)"
+expect "per machine removal: logged as done" \
+    "Pathlift: deprovisioning and removing the sparse package for every user succeeded" "$(sparse_lines "$LOG")"
+
+# Per user (ALLUSERS empty, as MSIINSTALLPERUSER=1 makes it on Windows): registered and removed for the user only.
+msiexec_logged "per user" user-install /i "$(windows_path "$signed_msi")" ALLUSERS=
+dir="$(installed_dir)"
+expect "per user: registered for the user alone; the notes in the user's registry" \
+    "$(register "$dir")|HKCU:$family time|HKLM:" "$(calls)|$(notes)"
+msiexec_logged "per user" user-removal /x "$(windows_path "$signed_msi")" ALLUSERS=
+expect "per user removal: removed for the user alone; no note left" "$remove_for_user|HKCU:|HKLM:" \
+    "$(calls)|$(notes)"
+
+# A failing PowerShell: every step logged with its failure, the install and the classic entry intact, no
+# registration time noted, the removal clean.
+echo 1 >"$standin_dir/exit-code.txt"
+msiexec_logged "PowerShell failing" failing-install /i "$(windows_path "$signed_msi")"
+dir="$(installed_dir)"
+expect "PowerShell failing: each step tried once, failed and said so; no registration time" \
+    "$(provision "$dir")"$'\n'"$(register "$dir")|HKCU:|HKLM:$family"$'\n'"Pathlift: staging and provisioning the sparse package for every user failed: PowerShell exited with 1"$'\n'"Pathlift: registering the sparse package for the user failed: PowerShell exited with 1|2" \
+    "$(calls)|$(notes)"$'\n'"$(sparse_lines "$LOG")|$(grep -ac '^Pathlift: PowerShell said: stand-in powershell.exe called as: ' "$LOG")"
+output="$(on "$target" 64 build/win64/tools/shell_host.exe --no-register "$dir\\Pathlift.dll" 2>&1)"
+expect "PowerShell failing: the classic entry is there" "menu entry: 選択ファイルのパスをコピー" \
+    "$(printf '%s\n' "$output" | tr -d '\r' | sed -n 's/^\(menu entry: [^ ]*\).*/\1/p')"
+msiexec_logged "PowerShell failing" failing-removal /x "$(windows_path "$signed_msi")"
+expect "PowerShell failing: the removal tried, logged, and left nothing" \
+    "$deprovision|Pathlift: deprovisioning and removing the sparse package for every user failed: PowerShell exited with 1|no|HKCU:|HKLM:|0" \
+    "$(calls)|$(sparse_lines "$LOG")|$([ -e "$(sparse_file)" ] && echo yes || echo no)|$(notes)|$(installed_products "$target" 64)"
+
+# ---- the publisher, which must be the signing certificate's subject as Windows writes it: from certificates made by
+# openssl with an organisation-validated and an extended-validation subject, compared with the subject Windows
+# spells out in its documentation of CertNameToStr and with what crypt32 here writes
+# (CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG). Wine's crypt32 writes an attribute it has no name for as
+# "2.5.4.15=", where Windows documents "OID.2.5.4.15=": that one difference is put right before comparing.
+publishers=(
+    '/C=JP/ST=Tokyo/L=Chiyoda-ku/street=1-1 Marunouchi/postalCode=100-0001/2.5.4.18=PO Box 12/O=Pathlift test, Inc./OU= Tools team /2.5.4.13=Signs "our" builds; nothing else/2.5.4.20=\+81 3 1234 5678/2.5.4.24=81312345678/2.5.4.46=q-1/CN=Pathlift test signer|CN=Pathlift test signer, dnQualifier=q-1, X21Address=81312345678, Phone="+81 3 1234 5678", Description="Signs ""our"" builds; nothing else", OU=" Tools team ", O="Pathlift test, Inc.", POBox=PO Box 12, PostalCode=100-0001, STREET=1-1 Marunouchi, L=Chiyoda-ku, S=Tokyo, C=JP'
+    '/1.3.6.1.4.1.311.60.2.1.3=JP/1.3.6.1.4.1.311.60.2.1.1=千代田区/2.5.4.15=Private Organization/serialNumber=0100-01-123456/C=JP/ST=東京都/L=千代田区/O=株式会社パスリフト/CN=株式会社パスリフト+OU=Código, Ünïcode|OU="Código, Ünïcode" + CN=株式会社パスリフト, O=株式会社パスリフト, L=千代田区, S=東京都, C=JP, SERIALNUMBER=0100-01-123456, OID.2.5.4.15=Private Organization, OID.1.3.6.1.4.1.311.60.2.1.1=千代田区, OID.1.3.6.1.4.1.311.60.2.1.3=JP'
+)
+for row in "${publishers[@]}"; do
+    subject="${row%%|*}" windows="${row#*|}" kind=OV
+    [[ "$subject" == /1.3.6.1.4.1.311.60.2.1.3=* ]] && kind=EV
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/$kind.key" -out "$work/$kind.pem" -days 2 -utf8 \
+        -subj "$subject" -addext extendedKeyUsage=codeSigning >/dev/null 2>&1 &&
+        openssl pkcs12 -export -inkey "$work/$kind.key" -in "$work/$kind.pem" -out "$work/$kind.pfx" \
+            -passout pass:throwaway >/dev/null 2>&1 &&
+        openssl x509 -in "$work/$kind.pem" -outform DER -out "$work/$kind.der" || fail "$kind: no certificate"
+    expect "$kind publisher: as Windows documents it" "$windows" \
+        "$(PATHLIFT_SIGN_PASSWORD=throwaway python3 scripts/sparse_package.py publisher "$work/$kind.pfx")"
+    expect "$kind publisher: as crypt32 writes it" "$windows" \
+        "$(on "$target" 64 build/win64/tests/cert_subject.exe "$(windows_path "$work/$kind.der")" | tr -d '\r' |
+            sed -E 's/(^|, | \+ )([0-9]+(\.[0-9]+)+)=/\1OID.\2=/g')"
 done
 stop_prefix "$target"
 

@@ -186,19 +186,30 @@ def check_msi(kind, msi, package, publisher):
                                        "RemoveSparsePackage" in actions))
         return
     windows11 = "PATHLIFT_WINDOWS_BUILD >= 22000"
-    # 1 + 64: a function of a DLL in the Binary table whose failure does not fail the install.
-    expect("signed x64 MSI: the two actions, DLL functions whose result is ignored",
+    # 1 + 64: a function of a DLL in the Binary table whose failure does not fail the install; + 1024 + 2048:
+    # deferred, with the machine's rights; 51: sets the deferred action's data.
+    names = ("RegisterSparsePackage", "RemoveSparsePackage", "ProvisionSparsePackage", "DeprovisionSparsePackage")
+    expect("signed x64 MSI: the four actions, DLL functions whose result is ignored, two of them elevated, and their data",
            {"RegisterSparsePackage": ["65", "SparsePackageActionDll", "RegisterSparsePackage", ""],
-            "RemoveSparsePackage": ["65", "SparsePackageActionDll", "RemoveSparsePackage", ""]},
-           {k: actions.get(k) for k in ("RegisterSparsePackage", "RemoveSparsePackage")})
-    expect("signed x64 MSI: registration after the install on Windows 11, removal on removal on Windows 11",
-           (f'NOT REMOVE~="ALL" AND {windows11}', f'REMOVE~="ALL" AND {windows11}'),
-           (sequence["RegisterSparsePackage"][0], sequence["RemoveSparsePackage"][0]))
-    order = sorted(("AppSearch", "RemoveExistingProducts", "RemoveSparsePackage", "InstallInitialize", "RemoveFiles",
-                    "InstallFiles", "InstallFinalize", "RegisterSparsePackage"), key=lambda a: sequence[a][1])
-    expect("signed x64 MSI: the build is read first, the package goes before the files and comes after them", 
-           ["AppSearch", "RemoveExistingProducts", "RemoveSparsePackage", "InstallInitialize", "RemoveFiles",
-            "InstallFiles", "InstallFinalize", "RegisterSparsePackage"], order)
+            "RemoveSparsePackage": ["65", "SparsePackageActionDll", "RemoveSparsePackage", ""],
+            "ProvisionSparsePackage": ["3137", "SparsePackageActionDll", "ProvisionSparsePackage", ""],
+            "DeprovisionSparsePackage": ["3137", "SparsePackageActionDll", "DeprovisionSparsePackage", ""],
+            "ProvisionSparsePackageData": ["51", "ProvisionSparsePackage", "[#SparsePackage]|[PATHLIFT_PACKAGE_FAMILY]",
+                                           ""],
+            "DeprovisionSparsePackageData": ["51", "DeprovisionSparsePackage", "[PATHLIFT_PACKAGE_FAMILY]", ""]},
+           {k: actions.get(k) for k in names + ("ProvisionSparsePackageData", "DeprovisionSparsePackageData")})
+    install, removal = f'NOT REMOVE~="ALL" AND', f'REMOVE~="ALL" AND'
+    expect("signed x64 MSI: on Windows 11, registration after any install and removal on any removal; provisioning"
+           " and deprovisioning per machine only",
+           [f"{install} {windows11}", f"{removal} {windows11}", f"{install} ALLUSERS AND {windows11}",
+            f"{removal} ALLUSERS AND {windows11}", f"{install} ALLUSERS AND {windows11}",
+            f"{removal} ALLUSERS AND {windows11}"],
+           [sequence[a][0] for a in names + ("ProvisionSparsePackageData", "DeprovisionSparsePackageData")])
+    steps = ["AppSearch", "RemoveExistingProducts", "RemoveSparsePackage", "DeprovisionSparsePackageData",
+             "ProvisionSparsePackageData", "InstallInitialize", "DeprovisionSparsePackage", "RemoveFiles",
+             "InstallFiles", "WriteRegistryValues", "ProvisionSparsePackage", "InstallFinalize", "RegisterSparsePackage"]
+    expect("signed x64 MSI: the build is read first, the package goes before the files and comes after them, the"
+           " deferred actions inside the script", steps, sorted(steps, key=lambda a: sequence[a][1]))
     expect("signed x64 MSI: the Windows build from the 64-bit registry (raw value)",
            [["WindowsBuildNumber", "2", "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "CurrentBuildNumber", "18"]],
            [r for r in msi_table(msi, "RegLocator") if r[0] == "WindowsBuildNumber"])

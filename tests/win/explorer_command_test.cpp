@@ -1,6 +1,6 @@
 // The built Pathlift.dll's Explorer command as Windows 11's menu drives it: its class object and trace lines, its
-// texts, name and flags, its state for file-system and virtual items, and an Invoke whose Copy gives the exact
-// clipboard text.
+// texts, name and flags, its state for file-system and virtual items from one question to the item array, and an
+// Invoke whose Copy gives the exact clipboard text.
 
 #include "res/resource.h"
 #include "tests/win/loaded_dll.h"
@@ -193,22 +193,69 @@ TEST_F(ExplorerCommand, TitleToolTipNameAndFlagsWithoutIconOrSubcommands) {
     EXPECT_EQ(command->GetState(files.get(), FALSE, nullptr), E_POINTER);
 }
 
-TEST_F(ExplorerCommand, ShownOnlyWhenEveryItemHasAFileSystemPath) {
+// An item array that passes every call to a real one and counts them, or answers GetAttributes with a result of
+// its own: what the shell's array does is the shell's, what the command asks of it is observable.
+class WatchedArray final : public IShellItemArray {
+public:
+    WatchedArray(IShellItemArray* real, HRESULT attributesResult) : real_(real), attributesResult_(attributesResult) {}
+    std::vector<std::string> asked;
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IShellItemArray) ? this : nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; } // lives on the test's stack
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP BindToHandler(IBindCtx* bc, REFGUID handler, REFIID riid, void** ppv) override {
+        return Count("BindToHandler"), real_->BindToHandler(bc, handler, riid, ppv);
+    }
+    STDMETHODIMP GetPropertyStore(GETPROPERTYSTOREFLAGS flags, REFIID riid, void** ppv) override {
+        return Count("GetPropertyStore"), real_->GetPropertyStore(flags, riid, ppv);
+    }
+    STDMETHODIMP GetPropertyDescriptionList(REFPROPERTYKEY key, REFIID riid, void** ppv) override {
+        return Count("GetPropertyDescriptionList"), real_->GetPropertyDescriptionList(key, riid, ppv);
+    }
+    STDMETHODIMP GetAttributes(SIATTRIBFLAGS flags, SFGAOF mask, SFGAOF* attributes) override {
+        Count(flags == SIATTRIBFLAGS_AND && mask == SFGAO_FILESYSTEM ? "GetAttributes(AND, SFGAO_FILESYSTEM)"
+                                                                     : "GetAttributes(other)");
+        return attributesResult_ == S_OK ? real_->GetAttributes(flags, mask, attributes) : attributesResult_;
+    }
+    STDMETHODIMP GetCount(DWORD* count) override { return Count("GetCount"), real_->GetCount(count); }
+    STDMETHODIMP GetItemAt(DWORD index, IShellItem** item) override {
+        return Count("GetItemAt"), real_->GetItemAt(index, item);
+    }
+    STDMETHODIMP EnumItems(IEnumShellItems** items) override { return Count("EnumItems"), real_->EnumItems(items); }
+
+private:
+    void Count(const char* what) { asked.push_back(what); }
+    IShellItemArray* real_;
+    HRESULT attributesResult_;
+};
+
+// One question to the array, whatever its size, decides: every item must be a file-system item. The shell's first
+// call must be quick (fOkToBeSlow FALSE); only an array whose answer is pending gets E_PENDING then, so the shell
+// asks again off its UI thread, and a second pending answer hides the command.
+TEST_F(ExplorerCommand, ShownOnlyWhenEveryItemIsAFileSystemItemAskedOnce) {
     const std::wstring first = dir_.File(L"first.txt");
     const std::wstring second = dir_.File(L"二つ目 の.txt");
     const std::wstring folder = dir_.Directory(L"a folder");
     struct Row {
         const char* name;
         std::vector<Item> items;
+        HRESULT attributesResult; // S_OK: the real array's answer
+        BOOL okToBeSlow;
+        HRESULT result;
         EXPCMDSTATE state;
     };
     const Row rows[] = {
-        {"one file", {{first}}, ECS_ENABLED},
-        {"two files and a folder", {{second}, {folder}, {first}}, ECS_ENABLED},
-        {"the folder alone", {{folder}}, ECS_ENABLED},
-        {"My Computer alone", {{L"", CSIDL_DRIVES}}, ECS_HIDDEN},
-        {"files and the Control Panel", {{first}, {L"", CSIDL_CONTROLS}, {second}}, ECS_HIDDEN},
-        {"a file and My Computer last", {{first}, {L"", CSIDL_DRIVES}}, ECS_HIDDEN},
+        {"one file", {{first}}, S_OK, FALSE, S_OK, ECS_ENABLED},
+        {"two files and a folder", {{second}, {folder}, {first}}, S_OK, FALSE, S_OK, ECS_ENABLED},
+        {"the folder alone, slow is fine", {{folder}}, S_OK, TRUE, S_OK, ECS_ENABLED},
+        {"My Computer alone", {{L"", CSIDL_DRIVES}}, S_OK, FALSE, S_OK, ECS_HIDDEN},
+        {"files and the Control Panel", {{first}, {L"", CSIDL_CONTROLS}, {second}}, S_OK, TRUE, S_OK, ECS_HIDDEN},
+        {"a file and My Computer last", {{first}, {L"", CSIDL_DRIVES}}, S_OK, FALSE, S_OK, ECS_HIDDEN},
+        {"a pending answer on the quick call", {{first}}, E_PENDING, FALSE, E_PENDING, ECS_HIDDEN},
+        {"a pending answer when slow is fine", {{first}}, E_PENDING, TRUE, S_OK, ECS_HIDDEN},
+        {"a failing array", {{first}}, E_FAIL, FALSE, S_OK, ECS_HIDDEN},
     };
     ComPtr<IExplorerCommand> command = Command();
     ASSERT_TRUE(command);
@@ -216,12 +263,12 @@ TEST_F(ExplorerCommand, ShownOnlyWhenEveryItemHasAFileSystemPath) {
         SCOPED_TRACE(row.name);
         ComPtr<IShellItemArray> items = ItemArray(row.items);
         ASSERT_TRUE(items);
-        for (BOOL okToBeSlow : {FALSE, TRUE}) {
-            EXPCMDSTATE state = ECS_CHECKED;
-            EXPECT_EQ(command->GetState(items.get(), okToBeSlow, &state), S_OK);
-            EXPECT_EQ(state, row.state);
-            EXPECT_EQ(Take(), Lines{"CExplorerCommand::GetState()\r\n"});
-        }
+        WatchedArray watched(items.get(), row.attributesResult);
+        EXPCMDSTATE state = ECS_CHECKED;
+        EXPECT_EQ(command->GetState(&watched, row.okToBeSlow, &state), row.result);
+        EXPECT_EQ(state, row.state);
+        EXPECT_EQ(watched.asked, std::vector<std::string>{"GetAttributes(AND, SFGAO_FILESYSTEM)"});
+        EXPECT_EQ(Take(), Lines{"CExplorerCommand::GetState()\r\n"});
     }
     EXPCMDSTATE state = ECS_CHECKED;
     EXPECT_EQ(command->GetState(nullptr, FALSE, &state), S_OK);

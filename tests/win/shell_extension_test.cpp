@@ -22,6 +22,7 @@
 #include <cwctype>
 #include <functional>
 #include <thread>
+#include <tuple>
 
 namespace pathlift {
 namespace {
@@ -376,11 +377,65 @@ FARPROC WINAPI StandInGetProcAddress(HMODULE module, LPCSTR name) {
     return GetProcAddress(module, name);
 }
 
-// The installer's note of the package it registered, in HKCU or HKLM.
+// The installer's notes of the package: its family name, and when it registered it (a FILETIME, UTC).
 void WritePackageNote(HKEY root, const wchar_t* family) {
     const auto bytes = static_cast<DWORD>((std::wcslen(family) + 1) * sizeof(wchar_t));
     RegSetKeyValueW(root, L"Software\\Pathlift\\Package", L"FamilyName", REG_SZ, family, bytes);
 }
+void WriteRegistrationTime(HKEY root, ULONGLONG time) {
+    RegSetKeyValueW(root, L"Software\\Pathlift\\Package", L"Registered", REG_QWORD, &time, sizeof(time));
+}
+ULONGLONG ThisProcessStarted() {
+    FILETIME created = {}, exited = {}, kernel = {}, user = {};
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    return (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+// CF_HDROP with the given paths, as the shell's data object gives it; none of them need exist.
+class DropDataObject final : public IDataObject {
+public:
+    explicit DropDataObject(std::vector<std::wstring> paths) : paths_(std::move(paths)) {}
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDataObject) ? this : nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; } // lives on the test's stack
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override {
+        if (format->cfFormat != CF_HDROP || (format->tymed & TYMED_HGLOBAL) == 0) {
+            return DV_E_FORMATETC;
+        }
+        std::wstring names;
+        for (const std::wstring& path : paths_) {
+            names += path + L'\0';
+        }
+        names += L'\0';
+        const SIZE_T bytes = sizeof(DROPFILES) + names.size() * sizeof(wchar_t);
+        HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
+        auto* drop = static_cast<DROPFILES*>(GlobalLock(block));
+        drop->pFiles = sizeof(DROPFILES);
+        drop->fWide = TRUE;
+        std::memcpy(drop + 1, names.data(), names.size() * sizeof(wchar_t));
+        GlobalUnlock(block);
+        *medium = {};
+        medium->tymed = TYMED_HGLOBAL;
+        medium->hGlobal = block; // the caller's ReleaseStgMedium frees it
+        return S_OK;
+    }
+    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+    STDMETHODIMP QueryGetData(FORMATETC* format) override {
+        return format->cfFormat == CF_HDROP ? S_OK : DV_E_FORMATETC;
+    }
+    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
+    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
+    STDMETHODIMP DUnadvise(DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
+
+private:
+    std::vector<std::wstring> paths_;
+};
 
 class PackagedCommand : public ::testing::Test {
 protected:
@@ -406,73 +461,289 @@ protected:
     }
 
     bool machineKeyExisted_ = false;
+    TempDirectory dir_;
 };
 
-// The classic entry steps aside only on Windows 11, with the installer's note present and the noted family
-// installed for the user; every other combination gives the entry as before. The 32-bit build never steps aside:
-// the processes it runs in cannot load the packaged command.
-TEST_F(PackagedCommand, TheClassicEntryStepsAsideOnlyWhereWindows11ShowsOurs) {
+// Whether the classic entry is there, from a handler of a copy of the DLL loaded for the case alone: the answer
+// about the package is kept for the life of a module, as Explorer keeps its process. Calls QueryContextMenu
+// twice, changing what the system says in between (change()), and expects the same answer both times.
+struct MenuAnswer {
+    HRESULT first = E_UNEXPECTED;
+    HRESULT second = E_UNEXPECTED;
+    Lines lines;
+};
+template <class Change>
+MenuAnswer AskAFreshModule(const std::wstring& copy, const std::vector<std::wstring>& selection, Change change) {
+    MenuAnswer answer;
+    if (!CopyFileW(BuiltDllPath().c_str(), copy.c_str(), FALSE)) {
+        return answer;
+    }
+    HMODULE module = LoadLibraryW(copy.c_str());
+    const auto getClassObject = Export<GetClassObjectFn>(module, "DllGetClassObject");
+    ComPtr<IClassFactory> factory;
+    ComPtr<IShellExtInit> init;
+    ComPtr<IContextMenu> menu;
+    DropDataObject data(selection);
+    if (getClassObject == nullptr || FAILED(getClassObject(kClassId, IID_IClassFactory, factory.Out())) ||
+        FAILED(factory->CreateInstance(nullptr, IID_IShellExtInit, init.Out())) ||
+        FAILED(init->Initialize(nullptr, &data, nullptr)) ||
+        FAILED(init->QueryInterface(IID_IContextMenu, menu.Out()))) {
+        FreeLibrary(module);
+        return answer;
+    }
+    {
+        const ImportPatch patch(module, "GetProcAddress", reinterpret_cast<const void*>(&StandInGetProcAddress));
+        for (HRESULT* hr : {&answer.first, &answer.second}) {
+            HMENU popup = CreatePopupMenu();
+            AppendMenuW(popup, MF_STRING, 1, L"first");
+            Take();
+            *hr = menu->QueryContextMenu(popup, 0, 100, 200, CMF_NORMAL);
+            const Lines lines = Take();
+            answer.lines.insert(answer.lines.end(), lines.begin(), lines.end());
+            DestroyMenu(popup);
+            change();
+        }
+    }
+    menu.Reset();
+    init.Reset();
+    factory.Reset();
+    FreeLibrary(module);
+    Take();
+    return answer;
+}
+
+// The classic entry steps aside only where Explorer shows ours: Windows 11, the installer's note, the noted family
+// installed for the user, registered before this process started, and every item a file or a folder that is not a
+// drive's or a share's root. Every other combination gives the entry, and the answer does not change while the
+// module lives. The 32-bit build never steps aside: the processes it runs in cannot load the packaged command.
+TEST_F(PackagedCommand, TheClassicEntryStepsAsideOnlyWhereExplorerShowsOurs) {
     constexpr bool k64BitBuild = sizeof(void*) == 8;
     const wchar_t* const ours = L"Pathlift_0a1b2c3d4e5f6";
     const wchar_t* const other = L"Pathlift_zzzzzzzzzzzzz";
+    const ULONGLONG started = ThisProcessStarted();
+    const ULONGLONG before = started - 600ull * 10000000; // ten minutes earlier
+    const ULONGLONG after = started + 10000000;           // a second later
+    enum Selection { File, FilesAndFolder, DriveRoot, ShareRoot, ShareRootSlash, LongDriveRoot, Volume, InAShare };
+    const std::vector<std::wstring> selections[] = {
+        {L"C:\\Users\\me\\a.txt"},
+        {L"C:\\Users\\me\\a.txt", L"C:\\Users\\me\\Documents", L"\\\\server\\share\\folder"},
+        {L"C:\\Users\\me\\a.txt", L"D:\\"},
+        {L"\\\\server\\share"},
+        {L"C:\\Users\\me\\a.txt", L"\\\\server\\share\\"},
+        {L"\\\\?\\E:\\"},
+        {L"\\\\?\\Volume{12345678-1234-1234-1234-123456789abc}\\"},
+        {L"\\\\?\\UNC\\server\\share\\a folder", L"X:\\sub"},
+    };
     struct Row {
         const char* name;
         SystemAnswers answers;
         const wchar_t* userNote;    // null: none
         const wchar_t* machineNote; // null: none
+        ULONGLONG userTime;         // 0: none
+        ULONGLONG machineTime;      // 0: none
+        Selection selection;
         bool inserted;
         const wchar_t* asked; // the family the package store was asked about, "" for none; null: not checked
     };
     const Row rows[] = {
-        {"Windows 11, the user's note, installed", {22000, PackageStore::Installed, ours}, ours, nullptr, false, ours},
-        {"a later build, the machine's note only", {22631, PackageStore::Installed, ours}, nullptr, ours, false, ours},
-        {"the user's note is read first", {22000, PackageStore::Installed, ours}, ours, other, false, ours},
-        {"the user's note of a family not installed", {22000, PackageStore::Installed, ours}, other, ours, true, other},
-        {"an empty user's note, the machine's note", {22000, PackageStore::Installed, ours}, L"", ours, false, ours},
-        {"Windows 10's last build", {19045, PackageStore::Installed, ours}, ours, nullptr, true, L""},
-        {"the build just before Windows 11", {21999, PackageStore::Installed, ours}, ours, nullptr, true, L""},
-        {"no note", {22000, PackageStore::Installed, ours}, nullptr, nullptr, true, L""},
-        {"the noted family not installed", {22000, PackageStore::Installed, other}, ours, nullptr, true, ours},
-        {"no package store function", {22000, PackageStore::Absent, ours}, ours, nullptr, true, L""},
-        {"Wine's own package store", {22000, PackageStore::Wines, L""}, ours, nullptr, true, ours},
-        {"Wine's own version and store", {0, PackageStore::Wines, L""}, ours, ours, true, nullptr},
+        {"Windows 11, the user's note, installed before",
+         {22000, PackageStore::Installed, ours},
+         ours,
+         nullptr,
+         before,
+         0,
+         File,
+         false,
+         ours},
+        {"files, a folder and a folder in a share",
+         {22000, PackageStore::Installed, ours},
+         ours,
+         nullptr,
+         before,
+         0,
+         FilesAndFolder,
+         false,
+         ours},
+        {"long-path and UNC-prefixed folders",
+         {22000, PackageStore::Installed, ours},
+         ours,
+         nullptr,
+         before,
+         0,
+         InAShare,
+         false,
+         ours},
+        {"a drive's root among the items",
+         {22000, PackageStore::Installed, ours},
+         ours,
+         nullptr,
+         before,
+         0,
+         DriveRoot,
+         true,
+         ours},
+        {"a share's root", {22000, PackageStore::Installed, ours}, ours, nullptr, before, 0, ShareRoot, true, ours},
+        {"a share's root with its separator",
+         {22000, PackageStore::Installed, ours},
+         ours,
+         nullptr,
+         before,
+         0,
+         ShareRootSlash,
+         true,
+         ours},
+        {"a drive's root behind the long-path prefix",
+         {22000, PackageStore::Installed, ours},
+         ours,
+         nullptr,
+         before,
+         0,
+         LongDriveRoot,
+         true,
+         ours},
+        {"a volume without a letter",
+         {22000, PackageStore::Installed, ours},
+         ours,
+         nullptr,
+         before,
+         0,
+         Volume,
+         true,
+         ours},
+        {"registered after this process started",
+         {22000, PackageStore::Installed, ours},
+         ours,
+         nullptr,
+         after,
+         0,
+         File,
+         true,
+         L""},
+        {"no registration time", {22000, PackageStore::Installed, ours}, ours, nullptr, 0, 0, File, true, L""},
+        {"provisioned for the machine before, the machine's note",
+         {22631, PackageStore::Installed, ours},
+         nullptr,
+         ours,
+         0,
+         before,
+         File,
+         false,
+         ours},
+        {"provisioned after this process started, an old user's time",
+         {22631, PackageStore::Installed, ours},
+         nullptr,
+         ours,
+         before,
+         after,
+         File,
+         true,
+         L""},
+        {"the user's note is read first",
+         {22000, PackageStore::Installed, ours},
+         ours,
+         other,
+         before,
+         0,
+         File,
+         false,
+         ours},
+        {"the user's note of a family not installed",
+         {22000, PackageStore::Installed, ours},
+         other,
+         ours,
+         before,
+         0,
+         File,
+         true,
+         other},
+        {"an empty user's note, the machine's note",
+         {22000, PackageStore::Installed, ours},
+         L"",
+         ours,
+         before,
+         0,
+         File,
+         false,
+         ours},
+        {"Windows 10's last build", {19045, PackageStore::Installed, ours}, ours, nullptr, before, 0, File, true, L""},
+        {"the build just before Windows 11",
+         {21999, PackageStore::Installed, ours},
+         ours,
+         nullptr,
+         before,
+         0,
+         File,
+         true,
+         L""},
+        {"no note", {22000, PackageStore::Installed, ours}, nullptr, nullptr, before, 0, File, true, L""},
+        {"the noted family not installed",
+         {22000, PackageStore::Installed, other},
+         ours,
+         nullptr,
+         before,
+         0,
+         File,
+         true,
+         ours},
+        {"no package store function", {22000, PackageStore::Absent, ours}, ours, nullptr, before, 0, File, true, L""},
+        {"Wine's own package store", {22000, PackageStore::Wines, L""}, ours, nullptr, before, 0, File, true, ours},
+        {"Wine's own version and store",
+         {0, PackageStore::Wines, L""},
+         ours,
+         ours,
+         before,
+         before,
+         File,
+         true,
+         nullptr},
     };
-    ComPtr<IContextMenu> menu = Handler();
+    int index = 0;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         DeleteNotes();
-        if (row.userNote != nullptr) {
-            WritePackageNote(HKEY_CURRENT_USER, row.userNote);
-        }
-        if (row.machineNote != nullptr) {
-            WritePackageNote(HKEY_LOCAL_MACHINE, row.machineNote);
+        for (const auto& [root, note, time] : {std::tuple{HKEY_CURRENT_USER, row.userNote, row.userTime},
+                                               std::tuple{HKEY_LOCAL_MACHINE, row.machineNote, row.machineTime}}) {
+            if (note != nullptr) {
+                WritePackageNote(root, note);
+            }
+            if (time != 0) {
+                WriteRegistrationTime(root, time);
+            }
         }
         g_answers = row.answers;
         g_askedFamily.clear();
-        HMENU popup = CreatePopupMenu();
-        AppendMenuW(popup, MF_STRING, 1, L"first");
-        Take();
-        HRESULT hr = E_UNEXPECTED;
-        {
-            const ImportPatch patch(Loaded().module, "GetProcAddress",
-                                    reinterpret_cast<const void*>(&StandInGetProcAddress));
-            if (k64BitBuild) {
-                ASSERT_TRUE(patch.Patched());
-            }
-            hr = menu->QueryContextMenu(popup, 0, 100, 200, CMF_NORMAL);
-        }
+        std::wstring asked;
+        // Between the two menus the system turns to the opposite answer: a package now registered before the
+        // process started, or every note gone.
+        bool changed = false;
+        const MenuAnswer answer = AskAFreshModule(dir_.Path() + L"\\copy" + std::to_wstring(index++) + L".dll",
+                                                  selections[row.selection], [&] {
+                                                      if (changed) {
+                                                          return;
+                                                      }
+                                                      changed = true;
+                                                      asked = g_askedFamily;
+                                                      DeleteNotes();
+                                                      if (row.inserted) {
+                                                          WritePackageNote(HKEY_CURRENT_USER, ours);
+                                                          WriteRegistrationTime(HKEY_CURRENT_USER, before);
+                                                          g_answers = {22631, PackageStore::Installed, ours};
+                                                      }
+                                                  });
         const bool inserted = row.inserted || !k64BitBuild;
-        EXPECT_EQ(hr, inserted ? 1 : 0);
-        EXPECT_EQ(GetMenuItemCount(popup), inserted ? 2 : 1);
-        Lines lines = {"CShellMenuExt::QueryContextMenu()\r\n", "CMF_NORMAL...\r\n"};
-        if (!inserted) {
-            lines.push_back("Packaged command registered...\r\n");
+        EXPECT_EQ(answer.first, inserted ? 1 : 0);
+        EXPECT_EQ(answer.second, answer.first) << "the same answer for the life of the module";
+        Lines lines;
+        for (int menu = 0; menu < 2; ++menu) {
+            lines.insert(lines.end(), {"CShellMenuExt::QueryContextMenu()\r\n", "CMF_NORMAL...\r\n"});
+            if (!inserted) {
+                lines.push_back("Packaged command registered...\r\n");
+            }
         }
-        EXPECT_EQ(Take(), lines);
+        EXPECT_EQ(answer.lines, lines);
         if (k64BitBuild && row.asked != nullptr) {
-            EXPECT_EQ(g_askedFamily, row.asked);
+            EXPECT_EQ(asked, row.asked);
         }
-        DestroyMenu(popup);
     }
 }
 
