@@ -16,7 +16,9 @@ if defined PROCESSOR_ARCHITEW6432 set "machine=%PROCESSOR_ARCHITEW6432%"
 set "status=0"
 if /i "%machine%"=="x86" goto only32
 set "programs32=%ProgramFiles(x86)%"
-call :unregister "%system64%" "%programs64%" x64
+set "native=x64"
+if /i "%machine%"=="ARM64" set "native=arm64"
+call :unregister "%system64%" "%programs64%" %native%
 if exist %SystemRoot%\SysWOW64\regsvr32.exe call :unregister "%SystemRoot%\SysWOW64" "%programs32%" x86
 call :remove "%programs64%"
 call :remove "%programs32%"
@@ -43,7 +45,7 @@ exit /b 1
 echo uninstall.cmd needs an elevated prompt: open a command prompt with "Run as administrator" and run it there.
 exit /b 1
 
-rem :unregister <system folder> <program files folder> <x64|x86>: the registration goes with this version's copy.
+rem :unregister <system folder> <program files folder> <x64|arm64|x86>: the registration goes with this version's copy.
 :unregister
 if not exist "%~2\Pathlift\%version%\%3\Pathlift.dll" exit /b 0
 "%~1\regsvr32.exe" /s /u "%~2\Pathlift\%version%\%3\Pathlift.dll"
@@ -56,8 +58,9 @@ for /f "delims=" %%v in ('dir /b /ad "%~1\Pathlift" 2^>nul') do call :version "%
 rd "%~1\Pathlift" >nul 2>&1
 exit /b 0
 :version
-del /q "%~1\x64\Pathlift.dll" "%~1\x86\Pathlift.dll" >nul 2>&1
+del /q "%~1\x64\Pathlift.dll" "%~1\arm64\Pathlift.dll" "%~1\x86\Pathlift.dll" >nul 2>&1
 rd "%~1\x64" >nul 2>&1
+rd "%~1\arm64" >nul 2>&1
 rd "%~1\x86" >nul 2>&1
 rd "%~1" >nul 2>&1
 exit /b 0
