@@ -413,8 +413,9 @@ expect "x64 InstallExecuteSequence: old versions removed first, leftovers once t
 # the zip carry (the ARM64 one where the 64-bit view's component puts it, the x86 one in the 32-bit view's folder),
 # and no launch condition but the version's
 arm64_msi="$work/dist/Pathlift-$version-arm64.msi"
-expect "arm64 summary: Template Arm64 and Japanese, Windows Installer 5" "Template: Arm64;1041|Version: 500 (1f4)" \
-    "$(msiinfo suminfo "$arm64_msi" | tr -d '\r' | grep -E '^(Template|Version):' | paste -sd '|')"
+expect "arm64 summary: its subject, Template Arm64 and Japanese, Windows Installer 5" \
+    "Subject: Pathlift $version (arm64): copy the paths of selected files from Explorer's context menu|Template: Arm64;1041|Version: 500 (1f4)" \
+    "$(msiinfo suminfo "$arm64_msi" | tr -d '\r' | grep -E '^(Subject|Template|Version):' | paste -sd '|')"
 pe_machine() {
     python3 -c 'import struct, sys
 data = open(sys.argv[1], "rb").read()
