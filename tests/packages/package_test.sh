@@ -669,12 +669,13 @@ else
     target="$PREFIX"
     python3 -m zipfile -e "$work/dist/Pathlift-$version-portable.zip" "$target/drive_c/"
     on "$target" 64 reg add 'HKU\S-1-5-19' /f >/dev/null 2>&1
+    # Wine prefers its own system programs to the files in system32 unless told otherwise.
     cp build/win64/tests/powershell_standin.exe "$target/drive_c/windows/system32/regsvr32.exe"
-    output="$(on "$target" 64 cmd /c "$arm_install" | tr -d '\r')"
+    output="$(WINEDLLOVERRIDES="$WINEDLLOVERRIDES;regsvr32.exe=n" on "$target" 64 cmd /c "$arm_install" | tr -d '\r')"
     same_file "zip on ARM64: $arm_dll is the zip's ARM64 DLL" "$(release_dll "$version" arm64)" \
         "$(unix_path "$target" "$arm_dll")"
     expect "zip on ARM64: regsvr32's command line names the ARM64 copy" \
-        "called as: \"C:\\windows\\system32\\regsvr32.exe\" /s \"$arm_dll\"" \
+        "called as: \"C:\\windows\\System32\\regsvr32.exe\" /s \"$arm_dll\"" \
         "$(printf '%s\n' "$output" | grep -o 'called as: .*' | head -n 1)"
     stop_prefix "$target"
 fi
