@@ -31,8 +31,11 @@ wine_arm64_stop() {
         echo -1 >"$wine_arm64_binfmt" || echo "wine-arm64: could not remove $wine_arm64_binfmt" >&2
     fi
     wine_arm64_binfmt=""
+    # A binfmt_misc this run mounted goes too, unless another run has an entry in it by now.
     if [ -n "${wine_arm64_binfmt_mounted:-}" ]; then
-        umount /proc/sys/fs/binfmt_misc 2>/dev/null || true
+        if [ "$(ls /proc/sys/fs/binfmt_misc | grep -cvx 'register\|status')" = 0 ]; then
+            umount /proc/sys/fs/binfmt_misc 2>/dev/null || true
+        fi
         wine_arm64_binfmt_mounted=""
     fi
 }
