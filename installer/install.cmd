@@ -1,7 +1,8 @@
 @echo off
 rem Installs Pathlift @PATHLIFT_VERSION@ without an installer, for every user of this machine: run it from an elevated
 rem prompt. It copies the DLLs from this folder into Program Files, where only administrators can change them, and
-rem registers those copies: %ProgramFiles%\Pathlift\<version>\x64 for 64-bit Explorer and
+rem registers those copies: %ProgramFiles%\Pathlift\<version>\x64 for 64-bit Explorer (arm64 for the ARM64 Explorer of
+rem Windows on ARM) and
 rem %ProgramFiles(x86)%\Pathlift\<version>\x86 for the file dialogs of 32-bit programs; on 32-bit Windows
 rem %ProgramFiles%\Pathlift\<version>\x86 alone. The DLLs of other versions are deleted once no program has them
 rem loaded, here or at the next install or removal. HKLM\Software\Pathlift\Portable says which version the zip
@@ -28,9 +29,12 @@ if defined ProgramW6432 set "programs64=%ProgramW6432%"
 set "machine=%PROCESSOR_ARCHITECTURE%"
 if defined PROCESSOR_ARCHITEW6432 set "machine=%PROCESSOR_ARCHITEW6432%"
 if /i "%machine%"=="x86" goto only32
-call :place x64 "%programs64%"
+rem Explorer on Windows on ARM is an ARM64 process, which loads ARM64 DLLs only.
+set "native=x64"
+if /i "%machine%"=="ARM64" set "native=arm64"
+call :place %native% "%programs64%"
 if errorlevel 1 goto failed
-"%system64%\regsvr32.exe" /s "%programs64%\Pathlift\%version%\x64\Pathlift.dll"
+"%system64%\regsvr32.exe" /s "%programs64%\Pathlift\%version%\%native%\Pathlift.dll"
 if errorlevel 1 goto failed
 call :leftovers "%programs64%"
 rem Without WoW64 (a Server Core installation can lack it) no 32-bit program runs to load the 32-bit DLL.
@@ -63,8 +67,8 @@ exit /b 1
 echo install.cmd needs an elevated prompt: open a command prompt with "Run as administrator" and run it there.
 exit /b 1
 
-rem :place <x64|x86> <program files folder>: copies that DLL of this folder into the version's folder there. A copy
-rem that a program keeps loaded cannot be replaced; it is this version's already and stays.
+rem :place <x64|arm64|x86> <program files folder>: copies that DLL of this folder into the version's folder there. A
+rem copy that a program keeps loaded cannot be replaced; it is this version's already and stays.
 :place
 md "%~2\Pathlift\%version%\%1" 2>nul
 copy /y "%here%%1\Pathlift.dll" "%~2\Pathlift\%version%\%1\Pathlift.dll" >nul 2>&1
@@ -80,8 +84,9 @@ for /f "delims=" %%v in ('dir /b /ad "%~1\Pathlift" 2^>nul') do call :version "%
 exit /b 0
 :version
 if /i "%~nx1"=="%version%" exit /b 0
-del /q "%~1\x64\Pathlift.dll" "%~1\x86\Pathlift.dll" >nul 2>&1
+del /q "%~1\x64\Pathlift.dll" "%~1\arm64\Pathlift.dll" "%~1\x86\Pathlift.dll" >nul 2>&1
 rd "%~1\x64" >nul 2>&1
+rd "%~1\arm64" >nul 2>&1
 rd "%~1\x86" >nul 2>&1
 rd "%~1" >nul 2>&1
 exit /b 0

@@ -29,7 +29,9 @@ set "left64="
 set "left32="
 if /i "%machine%"=="x86" goto only32
 set "programs32=%ProgramFiles(x86)%"
-call :unregister "%system64%" /reg:64 64 "%programs64%" x64
+set "native=x64"
+if /i "%machine%"=="ARM64" set "native=arm64"
+call :unregister "%system64%" /reg:64 64 "%programs64%" %native%
 if exist %SystemRoot%\SysWOW64\regsvr32.exe call :unregister "%SystemRoot%\SysWOW64" /reg:32 32 "%programs32%" x86
 call :remove "%programs64%"
 call :remove "%programs32%"
@@ -78,7 +80,7 @@ set "served=%line:*REG_SZ=%"
 if "%served:~0,1%"==" " set "served=%served:~1%" & goto trim
 exit /b 0
 
-rem :zipcopy <program files folder> <x64|x86>: sets named to the version of the zip copy that served is, or to
+rem :zipcopy <program files folder> <x64|arm64|x86>: sets named to the version of the zip copy that served is, or to
 rem nothing when served is not %~1\Pathlift\<version>\%2\Pathlift.dll.
 :zipcopy
 set "named="
@@ -104,7 +106,7 @@ if %7 LSS %3 exit /b 0
 if %8 GTR %4 exit /b 1
 exit /b 0
 
-rem :unregister <system folder> <view switch> <32|64> <program files folder> <x64|x86>: unregisters what that view
+rem :unregister <system folder> <view switch> <32|64> <program files folder> <x64|arm64|x86>: unregisters what that view
 rem names when it is one of ours, and sets left<bits> to what the view still names afterwards.
 :unregister
 call :served %2
@@ -146,8 +148,10 @@ rd "%~1\Pathlift" >nul 2>&1
 exit /b 0
 :version
 call :delete "%~1\x64\Pathlift.dll"
+call :delete "%~1\arm64\Pathlift.dll"
 call :delete "%~1\x86\Pathlift.dll"
 rd "%~1\x64" >nul 2>&1
+rd "%~1\arm64" >nul 2>&1
 rd "%~1\x86" >nul 2>&1
 rd "%~1" >nul 2>&1
 exit /b 0

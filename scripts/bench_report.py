@@ -121,6 +121,8 @@ lines = [
     "",
     "Measured by `bash scripts/bench.sh` on the shared build machine (2 cores, other builds running); the test",
     "command does not run it. Paths have 58 characters and the default options unless a row says otherwise.",
+    "The ARM64 DLL is not measured: here it runs only under qemu's emulation, whose times say nothing about an",
+    "ARM64 processor.",
     "",
     "![time and memory against items](performance.png)",
     "",

@@ -1,12 +1,15 @@
 #!/bin/bash
-# Builds the 32- and 64-bit Pathlift.dll and what a Windows user downloads, into dist/:
+# Builds the 32-bit, 64-bit and ARM64 Pathlift.dll and what a Windows user downloads, into dist/:
 #   Pathlift-<version>-x64.msi    both DLLs, each registered in its own registry view (64-bit Windows)
+#   Pathlift-<version>-arm64.msi  the ARM64 DLL and the 32-bit one, each in its own registry view (Windows on ARM)
 #   Pathlift-<version>-x86.msi    the 32-bit DLL alone (32-bit Windows)
-#   Pathlift-<version>-portable.zip  both DLLs, README, LICENSE, install.cmd and uninstall.cmd
-#   Pathlift-<version>-sparse.msix  the sparse package that puts the Explorer command into Windows 11's top-level
-#                                 context menu; the x64 MSI installs and registers it only when it is signed
-#   Pathlift-<version>-x64.dll.debug, Pathlift-<version>-x86.dll.debug  the DLLs' symbols, which the shipped
-#                                  DLLs do not carry (each DLL names its file in a .gnu_debuglink section)
+#   Pathlift-<version>-portable.zip  all three DLLs, README, LICENSE, install.cmd and uninstall.cmd
+#   Pathlift-<version>-sparse.msix, Pathlift-<version>-sparse-arm64.msix  the sparse packages that put the Explorer
+#                                 command into Windows 11's top-level context menu, for the x64 and the ARM64 DLL;
+#                                 the x64 and arm64 MSIs install and register theirs only when it is signed
+#   Pathlift-<version>-x64.dll.debug, Pathlift-<version>-arm64.dll.debug, Pathlift-<version>-x86.dll.debug  the DLLs'
+#                                  symbols, which the shipped DLLs do not carry (each DLL names its file in a
+#                                  .gnu_debuglink section)
 # The version is CMake's project(VERSION). --version a.b.c.d builds the same sources with another version, in
 # build/package-<version>/, as the upgrade test does; --out puts the artifacts somewhere else.
 #
@@ -51,7 +54,7 @@ fi
 build_log="$(mktemp /tmp/pathlift-package-build.XXXXXX)"
 trap 'rm -f "$build_log"' EXIT
 declare -A build_dirs
-for preset in win32 win64; do
+for preset in win32 win64 arm64; do
     if [ -z "$version" ]; then
         build_dirs[$preset]="build/$preset"
         configure=(cmake --preset "$preset")
@@ -92,6 +95,14 @@ source "${build_dirs[win32]}/package.env"
 version32="$PATHLIFT_VERSION"
 built32="$PATHLIFT_DLL" notify_built32="$PATHLIFT_NOTIFY_DLL" server32="$PATHLIFT_SERVER32_GUID"
 # shellcheck disable=SC1091
+source "${build_dirs[arm64]}/package.env"
+if [ "$version32" != "$PATHLIFT_VERSION" ]; then
+    echo "package: the 32-bit build is version $version32, the ARM64 one $PATHLIFT_VERSION" >&2
+    exit 1
+fi
+built_arm64="$PATHLIFT_DLL" notify_built_arm64="$PATHLIFT_NOTIFY_DLL"
+sparse_action_built_arm64="$PATHLIFT_SPARSE_ACTION_DLL"
+# shellcheck disable=SC1091
 source "${build_dirs[win64]}/package.env"
 if [ "$version32" != "$PATHLIFT_VERSION" ]; then
     echo "package: the 32-bit build is version $version32, the 64-bit one $PATHLIFT_VERSION" >&2
@@ -108,7 +119,7 @@ name="Pathlift-$PATHLIFT_VERSION"
 # files only by paths relative to the working directory. The symbols go to dist/ beside the packages.
 release="build/release-$PATHLIFT_VERSION"
 rm -rf "$release"
-mkdir -p "$release/x64" "$release/x86"
+mkdir -p "$release/x64" "$release/arm64" "$release/x86"
 release_file() {
     local built="$1" shipped="$2" objcopy="$3" symbols="${4:-}"
     if [ -n "$symbols" ]; then
@@ -124,13 +135,15 @@ release_file "$built32" "$release/x86/Pathlift.dll" i686-w64-mingw32-objcopy "$o
 release_file "$notify_built64" "$release/x64/notify_shell.dll" x86_64-w64-mingw32-objcopy
 release_file "$notify_built32" "$release/x86/notify_shell.dll" i686-w64-mingw32-objcopy
 release_file "$sparse_action_built64" "$release/x64/sparse_package_action.dll" x86_64-w64-mingw32-objcopy
+# binutils 2.40 reads no ARM64 PE files; LLVM's objcopy does.
+release_file "$built_arm64" "$release/arm64/Pathlift.dll" llvm-objcopy-14 "$out/$name-arm64.dll.debug"
+release_file "$notify_built_arm64" "$release/arm64/notify_shell.dll" llvm-objcopy-14
+release_file "$sparse_action_built_arm64" "$release/arm64/sparse_package_action.dll" llvm-objcopy-14
 
-# ---- the sparse package for Windows 11's top-level context menu
+# ---- the sparse packages for Windows 11's top-level context menu, one for each 64-bit DLL's processor
 # Its manifest names the publisher, which must be the signing certificate's subject; unsigned, Windows registers no
-# package, so the x64 MSI carries and registers it only when it is signed. The unsigned one is still written, with a
-# placeholder publisher, for inspection and the tests.
-sparse="$out/$name-sparse.msix"
-sparse_msi_args=()
+# package, so the x64 and arm64 MSIs carry and register theirs only when it is signed. The unsigned ones are still
+# written, with a placeholder publisher, for inspection and the tests.
 if [ -n "${PATHLIFT_SIGN_PFX:-}" ]; then
     if ! publisher="$(python3 scripts/sparse_package.py publisher "$PATHLIFT_SIGN_PFX")"; then
         echo "package: cannot read the certificate's subject from $PATHLIFT_SIGN_PFX" >&2
@@ -139,29 +152,47 @@ if [ -n "${PATHLIFT_SIGN_PFX:-}" ]; then
 else
     publisher="CN=Pathlift developers"
 fi
-python3 scripts/sparse_package.py build --version "$PATHLIFT_VERSION" --publisher "$publisher" \
-    --class-id "$PATHLIFT_COMMAND_CLASS_ID" --out "$sparse"
-if [ -n "${PATHLIFT_SIGN_PFX:-}" ]; then
-    sign_file "$sparse" # osslsigncode 2.9 or later, checked above
-    sparse_msi_args=(-D SparsePackage="$(realpath --relative-to="$root" "$sparse")"
-        -D SparseActionDll="$release/x64/sparse_package_action.dll" -D SparseComponent="$sparse_component"
-        -D FamilyName="$(python3 scripts/sparse_package.py family-name "$publisher")")
-fi
-echo "$sparse"
+declare -A sparse_files=([x64]="$out/$name-sparse.msix" [arm64]="$out/$name-sparse-arm64.msix")
+declare -A sparse_components=([x64]="$sparse_component" [arm64]="$PATHLIFT_SPARSE_ARM64_GUID")
+sparse_msi_args_x64=() sparse_msi_args_arm64=()
+for sparse_arch in x64 arm64; do
+    sparse="${sparse_files[$sparse_arch]}"
+    python3 scripts/sparse_package.py build --version "$PATHLIFT_VERSION" --publisher "$publisher" \
+        --class-id "$PATHLIFT_COMMAND_CLASS_ID" --arch "$sparse_arch" --out "$sparse"
+    if [ -n "${PATHLIFT_SIGN_PFX:-}" ]; then
+        sign_file "$sparse" # osslsigncode 2.9 or later, checked above
+        declare -n sparse_msi_args="sparse_msi_args_$sparse_arch"
+        sparse_msi_args=(-D SparsePackage="$(realpath --relative-to="$root" "$sparse")"
+            -D SparseActionDll="$release/$sparse_arch/sparse_package_action.dll"
+            -D SparseComponent="${sparse_components[$sparse_arch]}"
+            -D FamilyName="$(python3 scripts/sparse_package.py family-name "$publisher")")
+        unset -n sparse_msi_args
+    fi
+    echo "$sparse"
+done
 
 # Builds one package. What wixl cannot write is set afterwards: the approval values' condition (they are written
 # per machine only), each DLL's file version and language in the File table (Windows Installer compares versioned
-# files by version; a versioned file has no MsiFileHash row), and a valid 8.3 short name beside the version folders'
-# long name.
+# files by version; a versioned file has no MsiFileHash row), a valid 8.3 short name beside the version folders'
+# long name, and the arm64 package's processor: wixl knows no arm64 and writes it as an x64 package.
 build_msi() {
     local arch="$1" product_code="$2"
     shift 2
-    local msi="$out/$name-$arch.msi" short
+    local msi="$out/$name-$arch.msi" short wixl_arch="$arch" server="$server64"
+    [ "$arch" = arm64 ] && wixl_arch=x64 server="$PATHLIFT_SERVERARM64_GUID"
     short="$(printf '%s' "$PATHLIFT_VERSION" | tr -d . | cut -c1-8)"
-    wixl -a "$arch" -o "$msi" -D Arch="$arch" -D Version="$PATHLIFT_VERSION" -D ProductCode="$product_code" \
+    wixl -a "$wixl_arch" -o "$msi" -D Arch="$arch" -D Version="$PATHLIFT_VERSION" -D ProductCode="$product_code" \
         -D UpgradeCode="$PATHLIFT_UPGRADE_CODE" -D ClassId="$PATHLIFT_CLASS_ID" \
-        -D NotifyDll="$release/$arch/notify_shell.dll" -D Server32="$server32" -D Server64="$server64" "$@" \
+        -D NotifyDll="$release/$arch/notify_shell.dll" -D Server32="$server32" -D Server64="$server" "$@" \
         installer/Pathlift.wxs
+    if [ "$arch" = arm64 ]; then
+        # The summary's subject, author and package code stay as wixl wrote them; Template names the processor and
+        # the language.
+        local summary
+        summary="$(msiinfo suminfo "$msi" | tr -d '\r')"
+        msibuild "$msi" -s "$(sed -n 's/^Subject: //p' <<<"$summary")" "$(sed -n 's/^Author: //p' <<<"$summary")" \
+            "Arm64;1041" "$(sed -n 's/^Revision number (UUID): //p' <<<"$summary")"
+    fi
     msibuild "$msi" -q "UPDATE \`Component\` SET \`Condition\` = 'ALLUSERS'
         WHERE \`Component\` = 'Approval64' OR \`Component\` = 'Approval32'"
     msibuild "$msi" -q "UPDATE \`File\` SET \`Version\` = '$PATHLIFT_VERSION', \`Language\` = '1041'
@@ -170,8 +201,8 @@ build_msi() {
     msibuild "$msi" -q "DELETE FROM \`MsiFileHash\` WHERE \`File_\` = 'Pathlift32'"
     msibuild "$msi" -q "UPDATE \`Directory\` SET \`DefaultDir\` = '$short|$PATHLIFT_VERSION'
         WHERE \`Directory\` = 'VERSIONDIR64' OR \`Directory\` = 'VERSIONDIR32'"
-    # The sparse package and its family name (signed x64 builds) are for Windows 11 only, and the family name goes to
-    # HKLM per machine and to HKCU per user: HKMU's root is -1 in the Registry table, which wixl does not write.
+    # The sparse package's component (signed x64 and arm64 builds) is for Windows 11 only, and its family name goes
+    # to HKLM per machine and to HKCU per user: HKMU's root is -1 in the Registry table, which wixl does not write.
     msibuild "$msi" -q "UPDATE \`Component\` SET \`Condition\` = 'PATHLIFT_WINDOWS_BUILD >= 22000'
         WHERE \`Component\` = 'SparsePackage' OR \`Component\` = 'SparseFamilyName'" \
         -q "UPDATE \`Registry\` SET \`Root\` = -1 WHERE \`Component_\` = 'SparseFamilyName'"
@@ -179,14 +210,17 @@ build_msi() {
     echo "$msi"
 }
 build_msi x64 "$PATHLIFT_PRODUCT_CODE_X64" -D Dll64="$release/x64/Pathlift.dll" -D Dll32="$release/x86/Pathlift.dll" \
-    "${sparse_msi_args[@]}"
+    "${sparse_msi_args_x64[@]}"
+build_msi arm64 "$PATHLIFT_PRODUCT_CODE_ARM64" -D Dll64="$release/arm64/Pathlift.dll" \
+    -D Dll32="$release/x86/Pathlift.dll" "${sparse_msi_args_arm64[@]}"
 build_msi x86 "$PATHLIFT_PRODUCT_CODE_X86" -D Dll32="$release/x86/Pathlift.dll"
 
 stage="$(mktemp -d /tmp/pathlift-package.XXXXXX)"
 trap 'rm -f "$build_log"; rm -rf "$stage"' EXIT
-mkdir -p "$stage/$name/x64" "$stage/$name/x86"
-cp "$release/x64/Pathlift.dll" "$stage/$name/x64/Pathlift.dll"
-cp "$release/x86/Pathlift.dll" "$stage/$name/x86/Pathlift.dll"
+for kind in x64 arm64 x86; do
+    mkdir -p "$stage/$name/$kind"
+    cp "$release/$kind/Pathlift.dll" "$stage/$name/$kind/Pathlift.dll"
+done
 cp README.md LICENSE "$stage/$name/"
 # The scripts install this version's folders, read the class's registration and look for an installed package
 # under its upgrade code as Windows Installer writes it there: the first three groups reversed, then each byte's two

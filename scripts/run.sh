@@ -1,7 +1,8 @@
 #!/bin/bash
-# The main job: builds the 32- and 64-bit Pathlift.dll and the shell host, then, under Wine, plays Explorer with
-# each DLL: registers it, hands its context-menu handler the shell's data object for the paths given (or a few
-# sample files), invokes its menu entry, sets the options below on the dialog that opens, presses Copy and prints
+# The main job: builds the 32-bit, 64-bit and ARM64 Pathlift.dll and the shell host, then, under Wine (Debian's
+# arm64 Wine through qemu-user-static for ARM64, where this machine allows it), plays Explorer with each DLL:
+# registers it, hands its context-menu handler the shell's data object for the paths given (or a few sample files;
+# the ARM64 run sees only paths inside build/arm64 and its own samples), invokes its menu entry, sets the options below on the dialog that opens, presses Copy and prints
 # each step and then exactly what the clipboard holds.
 # Usage: scripts/run.sh [--mode full|name|unc] [--short] [--no-extension] [--space-as-%20]
 #        [--quote never|always|if-space] [--dir-separator '\' | '/' | '\\'] [--separator crlf|';'|space|tab]
@@ -23,7 +24,7 @@ if ! bash scripts/setup.sh >"$setup_log" 2>&1; then
 fi
 PATHLIFT_SETUP_SAID="$(grep -m1 '^setup: NOT INSTALLED' "$setup_log" | sed 's/^setup: //')"
 export PATHLIFT_SETUP_SAID
-for preset in win32 win64; do
+for preset in win32 win64 arm64; do
     if ! { cmake --preset "$preset" && cmake --build --preset "$preset" --target Pathlift shell_host; } >"$build_log" 2>&1; then
         tail -n 40 "$build_log" >&2
         echo "run: the $preset build failed" >&2
@@ -45,6 +46,7 @@ fi
 
 source scripts/wine-session.sh
 wine_session_start >/dev/null || exit 1
+source scripts/wine-arm64.sh
 
 winepath_w() {
     /usr/lib/wine/wine64 winepath -w "$1" 2>/dev/null
@@ -69,18 +71,25 @@ for argument in "$@"; do
 done
 
 status=0
-for bits in 32 64; do
-    echo "== $bits-bit"
+for bits in 32 64 arm64; do
+    build="build/win$bits"
+    [ "$bits" = arm64 ] && build=build/arm64
+    echo "== $bits$([ "$bits" != arm64 ] && echo -bit)"
     if [ "$bits" = 32 ] && [ "$WINE32_RUNS" != 1 ]; then
         echo "built build/win32/Pathlift.dll and build/win32/tools/shell_host.exe; not run: $WINE32_WHY"
         continue
     fi
-    dll="$(winepath_w "$root/build/win$bits/Pathlift.dll")"
+    # The ARM64 Explorer's case, the one Windows on ARM has; the arm64 Wine shares the session's display.
+    if [ "$bits" = arm64 ] && ! wine_arm64_start "$root/build/arm64" >/dev/null; then
+        echo "built build/arm64/Pathlift.dll and build/arm64/tools/shell_host.exe; not run: $WINE_ARM64_WHY"
+        continue
+    fi
+    dll="$(winepath_w "$root/$build/Pathlift.dll")"
     if [ "$interactive" = 1 ]; then
-        DISPLAY="$user_display" scripts/wine-run "$bits" "build/win$bits/tools/shell_host.exe" --dll "$dll" \
+        DISPLAY="$user_display" scripts/wine-run "$bits" "$build/tools/shell_host.exe" --dll "$dll" \
             "${arguments[@]}" || status=1
     else
-        scripts/wine-run "$bits" "build/win$bits/tools/shell_host.exe" --dll "$dll" "${arguments[@]}" || status=1
+        scripts/wine-run "$bits" "$build/tools/shell_host.exe" --dll "$dll" "${arguments[@]}" || status=1
     fi
 done
 exit "$status"

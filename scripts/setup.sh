@@ -1,6 +1,7 @@
 #!/bin/bash
 # Installs every Debian package the build and the tests need, and any further ones named as arguments (the
-# benchmarks name theirs). Safe to run again: it only adds what is missing.
+# benchmarks name theirs), then builds the ARM64 toolchain from Debian's sources (scripts/toolchain-arm64.sh). Safe
+# to run again: it only adds what is missing.
 set -euo pipefail
 
 # A script that already ran the set-up (the test command, for the package script it calls) does not pay twice.
@@ -14,6 +15,7 @@ packages=(
     wine wine32:i386 wine64 xvfb x11-utils
     fonts-noto-cjk fonts-wine imagemagick
     wixl msitools zip python3 osslsigncode openssl
+    lld-14 llvm-14 dpkg-dev qemu-user-static debootstrap
     "$@"
 )
 
@@ -102,4 +104,8 @@ if ! osslsigncode_signs_msix; then
 fi
 if [ -z "${foreign:-}" ]; then
     echo "setup: all packages present"
+fi
+# Built once into build/; without it the arm64 preset does not configure, and the test command says so.
+if ! bash "$(dirname "$0")/toolchain-arm64.sh"; then
+    echo "setup: the ARM64 toolchain was NOT BUILT; see the message above"
 fi

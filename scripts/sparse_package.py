@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Pathlift's sparse package: a payload-free MSIX whose manifest gives the 64-bit Pathlift.dll in the install folder
 (the package's external location) a package identity, so that Windows 11 shows its Explorer command in the
-top-level context menu.
+top-level context menu. --arch names the DLL's processor: x64, or arm64 for Windows on ARM.
 
-    sparse_package.py build --version a.b.c.d --publisher SUBJECT --class-id {GUID} --out FILE.msix
+    sparse_package.py build --version a.b.c.d --publisher SUBJECT --class-id {GUID} [--arch x64|arm64] --out FILE.msix
     sparse_package.py publisher PFX       the certificate's subject as Windows writes it (the manifest's Publisher);
                                           the password comes from PATHLIFT_SIGN_PASSWORD
     sparse_package.py family-name SUBJECT  the package family name Windows gives the package of that publisher
@@ -54,7 +54,7 @@ MANIFEST = """<?xml version="1.0" encoding="utf-8"?>
          xmlns:desktop5="http://schemas.microsoft.com/appx/manifest/desktop/windows10/5"
          xmlns:com="http://schemas.microsoft.com/appx/manifest/com/windows10"
          IgnorableNamespaces="uap uap10 rescap desktop4 desktop5 com">
-  <Identity Name={name} Publisher={publisher} Version={version} ProcessorArchitecture="x64"/>
+  <Identity Name={name} Publisher={publisher} Version={version} ProcessorArchitecture={arch}/>
   <Properties>
     <DisplayName>{display_name}</DisplayName>
     <PublisherDisplayName>Pathlift developers</PublisherDisplayName>
@@ -269,10 +269,10 @@ def block_map(files):
     return "".join(out).encode("utf-8")
 
 
-def build(version, publisher, class_id, out):
+def build(version, publisher, class_id, out, arch="x64"):
     clsid = class_id.strip("{}").upper()
     manifest = MANIFEST.format(
-        name=quoteattr(PACKAGE_NAME), publisher=quoteattr(publisher), version=quoteattr(version),
+        name=quoteattr(PACKAGE_NAME), publisher=quoteattr(publisher), version=quoteattr(version), arch=quoteattr(arch),
         display_name=escape(DISPLAY_NAME), display_name_attr=quoteattr(DISPLAY_NAME),
         description=quoteattr(DESCRIPTION), min_version=MIN_VERSION, max_version=MAX_VERSION_TESTED, clsid=clsid)
     payload = [("AppxManifest.xml", manifest.encode("utf-8"))]
@@ -299,12 +299,13 @@ def main():
     b.add_argument("--version", required=True)
     b.add_argument("--publisher", required=True)
     b.add_argument("--class-id", required=True)
+    b.add_argument("--arch", choices=("x64", "arm64"), default="x64")
     b.add_argument("--out", required=True)
     commands.add_parser("publisher").add_argument("pfx")
     commands.add_parser("family-name").add_argument("publisher")
     args = parser.parse_args()
     if args.command == "build":
-        build(args.version, args.publisher, args.class_id, args.out)
+        build(args.version, args.publisher, args.class_id, args.out, args.arch)
     elif args.command == "publisher":
         print(windows_subject(certificate_subject(args.pfx)))
     else:

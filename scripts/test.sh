@@ -1,7 +1,8 @@
 #!/bin/bash
-# Installs what is missing, then builds every preset and runs all its tests: natively with sanitizers, and the
-# 32- and 64-bit Windows builds under Wine with a virtual display; then runs each fuzz target for a short while,
-# builds the Windows packages and installs, upgrades and removes them under Wine. Exits non-zero if anything failed.
+# Installs what is missing, then builds every preset and runs all its tests: natively with sanitizers, the 32- and
+# 64-bit Windows builds under Wine with a virtual display, and the ARM64 build under Debian's arm64 Wine through
+# qemu-user-static (scripts/wine-arm64.sh); then runs each fuzz target for a short while, builds the Windows packages
+# and installs, upgrades and removes them under Wine. Exits non-zero if anything failed.
 set -uo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -11,6 +12,7 @@ bash scripts/setup.sh || exit 1
 export PATHLIFT_SETUP_DONE=1
 source scripts/wine-session.sh
 wine_session_start || exit 1
+source scripts/wine-arm64.sh
 
 failed=()
 
@@ -21,7 +23,7 @@ if ! clang-format --dry-run -Werror "${sources[@]}"; then
 fi
 
 declare -A summaries
-for preset in native win32 win64; do
+for preset in native win32 win64 arm64; do
     echo "== $preset: configure and build"
     if ! { cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"; }; then
         failed+=("$preset build")
@@ -34,11 +36,21 @@ for preset in native win32 win64; do
         summaries[$preset]="built; tests NOT RUN: $WINE32_WHY"
         continue
     fi
+    # The arm64 Wine stays up for the package test's ARM64 install, and stops when this script exits.
+    if [ "$preset" = arm64 ] && ! wine_arm64_start "$root/build/arm64"; then
+        echo "== arm64: tests NOT RUN: $WINE_ARM64_WHY"
+        summaries[$preset]="built; tests NOT RUN: $WINE_ARM64_WHY"
+        continue
+    fi
     echo "== $preset: tests"
     log="$(mktemp)"
+    started=$(date +%s)
     ctest --preset "$preset" 2>&1 | tee "$log"
     status=${PIPESTATUS[0]}
     summaries[$preset]="$(grep -E '^[0-9]+% tests passed' "$log" || echo "no summary")"
+    if [ "$preset" = arm64 ]; then
+        summaries[$preset]+=" (emulated by qemu, $(($(date +%s) - started)) s)"
+    fi
     rm -f "$log"
     if [ "$status" -ne 0 ]; then
         failed+=("$preset tests")
@@ -84,7 +96,7 @@ fi
 
 echo
 echo "== summary"
-for preset in native win32 win64 fuzz packages; do
+for preset in native win32 win64 arm64 fuzz packages; do
     echo "$preset: ${summaries[$preset]:-not run}"
 done
 if [ "${#failed[@]}" -ne 0 ]; then

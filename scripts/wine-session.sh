@@ -16,6 +16,27 @@ wine_session_stop() {
     fi
 }
 
+# Settles a new prefix for the tests. Arguments: the prefix's directory, Wine's font directory and the command that
+# runs a Wine program in that prefix.
+wine_session_configure() {
+    local prefix="$1" fonts="$2"
+    shift 2
+    # Without a window manager Wine waits about two seconds for each window to go away unless windows are unmanaged.
+    "$@" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    # The prefix has no Japanese font: the dialog's face, its Windows 2000 form, the Japanese UI face and Tahoma
+    # (what Wine substitutes for "MS Shell Dlg" and uses for its own window captions) all become Noto Sans CJK JP,
+    # so every caption shows real text instead of empty boxes.
+    local face
+    for face in "MS Shell Dlg" "MS Shell Dlg 2" "MS UI Gothic" "Tahoma"; do
+        "$@" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d "Noto Sans CJK JP" /f >/dev/null 2>&1
+    done
+    # Wine draws the caption's close box with its Marlett font, which this build does not find in its own data
+    # directory; in the prefix's Fonts folder it does.
+    if [ -f "$fonts/marlett.ttf" ]; then
+        cp "$fonts/marlett.ttf" "$prefix/drive_c/windows/Fonts/"
+    fi
+}
+
 wine_session_start() {
     trap wine_session_stop EXIT
     trap 'exit 130' INT TERM
@@ -52,20 +73,7 @@ wine_session_start() {
             return 1
         fi
     fi
-    # Without a window manager Wine waits about two seconds for each window to go away unless windows are unmanaged.
-    "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-    # The prefix has no Japanese font: the dialog's face, its Windows 2000 form, the Japanese UI face and Tahoma
-    # (what Wine substitutes for "MS Shell Dlg" and uses for its own window captions) all become Noto Sans CJK JP,
-    # so every caption shows real text instead of empty boxes.
-    local face
-    for face in "MS Shell Dlg" "MS Shell Dlg 2" "MS UI Gothic" "Tahoma"; do
-        "$WINE64" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d "Noto Sans CJK JP" /f >/dev/null 2>&1
-    done
-    # Wine draws the caption's close box with its Marlett font, which this build does not find in its own data
-    # directory; in the prefix's Fonts folder it does.
-    if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
-        cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-    fi
+    wine_session_configure "$WINEPREFIX" /usr/share/wine/fonts "$WINE64"
     # Wine's 32-bit loader needs a kernel that executes i386 programs; some sandboxed kernels do not.
     # Says why not in WINE32_WHY, for the scripts' "not run" lines.
     if /usr/lib/wine/wine --version >/dev/null 2>&1; then

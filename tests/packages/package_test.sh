@@ -172,7 +172,12 @@ shown_product() {
 
 # Helpers of the installed state. The release DLL of a version and registry view, as the packages and the zip ship
 # it; the Pathlift folders that exist in a prefix's program-files folders.
-release_dll() { printf 'build/release-%s/%s/Pathlift.dll' "$1" "$([ "$2" = 64 ] && echo x64 || echo x86)"; }
+release_dll() {
+    local kind=x86
+    [ "$2" = 64 ] && kind=x64
+    [ "$2" = arm64 ] && kind=arm64
+    printf 'build/release-%s/%s/Pathlift.dll' "$1" "$kind"
+}
 unix_path() {
     local path="$1/drive_c/${2#C:\\}"
     printf '%s' "${path//\\//}"
@@ -301,7 +306,7 @@ check_zip() {
 }
 
 # ---- build: this version, and a newer one from the same sources for the upgrade; the programs the test runs
-for preset in win32 win64; do
+for preset in win32 win64 arm64; do
     if ! cmake --build --preset "$preset" --target shell_host registry_dump class_probe powershell_standin cert_subject >"$work/build.log" 2>&1; then
         cat "$work/build.log"
         echo "package_test: the $preset shell host or registry dump did not build"
@@ -381,16 +386,16 @@ fi
 for row in "$work/dist|$version|unsigned" "$work/newer|$newer|signed"; do
     IFS='|' read -r dir want signing <<<"$row"
     short="${want%.*.*}"
-    expect "artifacts of $want" "Pathlift-$want-portable.zip Pathlift-$want-sparse.msix Pathlift-$want-x64.dll.debug Pathlift-$want-x64.msi Pathlift-$want-x86.dll.debug Pathlift-$want-x86.msi" \
-        "$(cd "$dir" && echo *)"
+    expect "artifacts of $want" "$(printf "Pathlift-$want-%s " arm64.dll.debug arm64.msi portable.zip sparse-arm64.msix \
+        sparse.msix x64.dll.debug x64.msi x86.dll.debug x86.msi)" "$(cd "$dir" && printf '%s ' *)"
     rm -rf "$work/extract" && mkdir -p "$work/extract/zip"
     python3 -m zipfile -e "$dir/Pathlift-$want-portable.zip" "$work/extract/zip"
-    for kind in x64 x86; do
+    for kind in x64 arm64 x86; do
         msi="$dir/Pathlift-$want-$kind.msi"
         expect "$kind $want: ProductVersion" "$want" "$(msi_property "$msi" ProductVersion)"
         files="Pathlift32 $want 1041"
-        [ "$kind" = x64 ] && files+=" Pathlift64 $want 1041"
-        # The signed x64 package also carries the sparse package, an unversioned file with a hash of its own.
+        [ "$kind" != x86 ] && files+=" Pathlift64 $want 1041"
+        # The signed x64 and arm64 packages also carry the sparse package, an unversioned file with a hash of its own.
         expect "$kind $want: File table: each DLL with its version and language" "$files" \
             "$(msi_table "$msi" File | awk -F'\t' 'NR > 3 && $1 != "SparsePackage" { print $1, $5, $6 }' | sort |
                 paste -sd ' ')"
@@ -404,27 +409,29 @@ for row in "$work/dist|$version|unsigned" "$work/newer|$newer|signed"; do
         done < <(find "$work/extract/$kind" -name Pathlift.dll -print0)
         record="FileVersion=$want FileVersionString=$short ProductVersionString=$short About=Pathlift Shell Extension v$short;"
         expect "$kind $want: version record and about text of each DLL" \
-            "$([ "$kind" = x64 ] && echo "$record$record" || echo "$record")" "$records"
+            "$([ "$kind" != x86 ] && echo "$record$record" || echo "$record")" "$records"
     done
     mapfile -t shipped < <(cd "$work/extract" && find . -name Pathlift.dll | sort)
-    expect "$want: 5 DLLs shipped (x64 package 2, x86 package 1, zip 2)" 5 "${#shipped[@]}"
+    expect "$want: 8 DLLs shipped (x64 and arm64 packages 2 each, x86 package 1, zip 3)" 8 "${#shipped[@]}"
+    # LLVM's objdump reads the ARM64 files too, which binutils 2.40 cannot.
     expect "$want: no shipped DLL has a debug section" "" \
-        "$(for dll in "${shipped[@]}"; do x86_64-w64-mingw32-objdump -h "$work/extract/$dll" | grep -o ' \.debug_[a-z_]*'; done)"
-    expect "$want: each symbol file has the debug information of its DLL" ".debug_info .debug_info" \
-        "$(for bits in x64 x86; do x86_64-w64-mingw32-objdump -h "$dir/Pathlift-$want-$bits.dll.debug" |
+        "$(for dll in "${shipped[@]}"; do llvm-objdump-14 -h "$work/extract/$dll" | grep -o ' \.debug_[a-z_]*'; done)"
+    expect "$want: each symbol file has the debug information of its DLL" ".debug_info .debug_info .debug_info" \
+        "$(for bits in x64 arm64 x86; do llvm-objdump-14 -h "$dir/Pathlift-$want-$bits.dll.debug" |
             grep -o ' \.debug_info' | tr -d ' '; done | paste -sd ' ')"
     # osslsigncode verify checks the signature and the chain up to the throwaway certificate.
     verified=""
-    for file in "$dir/Pathlift-$want-x64.msi" "$dir/Pathlift-$want-x86.msi" "${shipped[@]/#/$work/extract/}" \
-        "$work/extract/notify_shell-x64.dll" "$work/extract/notify_shell-x86.dll"; do
+    for file in "$dir/Pathlift-$want-x64.msi" "$dir/Pathlift-$want-arm64.msi" "$dir/Pathlift-$want-x86.msi" \
+        "${shipped[@]/#/$work/extract/}" "$work/extract/notify_shell-x64.dll" "$work/extract/notify_shell-arm64.dll" \
+        "$work/extract/notify_shell-x86.dll"; do
         if osslsigncode verify -CAfile "$work/sign.pem" -in "$file" >/dev/null 2>&1; then
             verified+="signed "
         else
             verified+="unsigned "
         fi
     done
-    expect "$want: osslsigncode verify on both packages, each shipped DLL and each custom-action DLL" \
-        "$(printf "$signing %.0s" 1 2 3 4 5 6 7 8 9)" \
+    expect "$want: osslsigncode verify on every package, each shipped DLL and each custom-action DLL" \
+        "$(printf "$signing %.0s" $(seq 14))" \
         "$verified"
 done
 expect "the build's version is CMake's project version" "$version" \
@@ -448,7 +455,16 @@ table_rows=(
     "x64|Upgrade|$PATHLIFT_UPGRADE_CODE	$version			258		PATHLIFT_SAME_OR_NEWER_FOUND"
     "x64|LaunchCondition|Installed OR NOT PATHLIFT_PORTABLE	$portable_refusal"
     "x86|LaunchCondition|Installed OR NOT PATHLIFT_PORTABLE	$portable_refusal"
-    "x86|LaunchCondition|NOT VersionNT64	This package is for 32-bit Windows. On 64-bit Windows install Pathlift-$version-x64.msi, which serves Explorer and 32-bit programs alike."
+    "x86|LaunchCondition|NOT VersionNT64	This package is for 32-bit Windows. On 64-bit Windows install Pathlift-$version-x64.msi (on Windows on ARM Pathlift-$version-arm64.msi), which serves Explorer and 32-bit programs alike."
+    "x64|LaunchCondition|NOT PATHLIFT_MACHINE~=\"ARM64\"	This package is for x64 Windows, and Explorer on Windows on ARM cannot load its DLL. On Windows on ARM install Pathlift-$version-arm64.msi."
+    "x64|RegLocator|MachineArchitecture	2	SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment	PROCESSOR_ARCHITECTURE	18"
+    # Windows on ARM: the ARM64 DLL's component in the 64-bit view, the x86 DLL's in the 32-bit one.
+    "arm64|Component|Server64	{$PATHLIFT_SERVERARM64_GUID}	INSTALLDIR64	256		Pathlift64"
+    "arm64|Component|Server32	{$PATHLIFT_SERVER32_GUID}	INSTALLDIR32	0		Pathlift32"
+    "arm64|Component|Approval64	{2D9A4C61-8E57-4B0A-A3B2-64A9C1E5F064}	INSTALLDIR64	260	ALLUSERS	reg"
+    "arm64|Component|Approval32	{C47E2B90-1F6A-4D38-8A5E-9B3D7F21A032}	INSTALLDIR32	4	ALLUSERS	reg"
+    "arm64|Property|ALLUSERS	2"
+    "arm64|Property|UpgradeCode	$PATHLIFT_UPGRADE_CODE"
 )
 for row in "${table_rows[@]}"; do
     IFS='|' read -r kind table line <<<"$row"
@@ -479,13 +495,13 @@ folder = {c[0]: c[2] for c in rows("Component")}
 print(" ".join(sorted(path(folder[f[1]]) + "\\" + f[2].split("|")[-1] for f in rows("File"))))
 PY
 }
-for kind in x64 x86; do
+for kind in x64 arm64 x86; do
     rm -rf "$work/tables" && mkdir -p "$work/tables"
     for table in Directory Component File; do
         msiinfo export "$work/dist/Pathlift-$version-$kind.msi" "$table" >"$work/tables/$table.idt"
     done
     paths="<Programs>\\Pathlift\\$version\\x86\\Pathlift.dll"
-    [ "$kind" = x64 ] && paths="<Programs>\\Pathlift\\$version\\x64\\Pathlift.dll $paths"
+    [ "$kind" != x86 ] && paths="<Programs>\\Pathlift\\$version\\$kind\\Pathlift.dll $paths"
     expect "$kind: each file's path, both program-files folders the same" "$paths" "$(install_paths)"
 done
 # Windows Installer 5 reads ALLUSERS=2 with MSIINSTALLPERUSER=1 as a per-user install (Wine's msi does not).
@@ -495,6 +511,34 @@ sequence+=" InstallFiles InstallFinalize NotifyShell"
 expect "x64 InstallExecuteSequence: the zip's marker read before the launch conditions, old versions removed first, emptied folders removed, the shell told last" \
     "$sequence" "$(msi_table "$x64" InstallExecuteSequence | awk -F'\t' 'NR > 3 { print $3, $1 }' | sort -n |
         awk -v names=" $sequence " 'index(names, " " $2 " ") { printf "%s%s", sep, $2; sep = " " }')"
+
+# ---- Windows on ARM, before anything is installed: the arm64 package's summary, the processor of each DLL it and
+# the zip carry (the ARM64 one where the 64-bit view's component puts it, the x86 one in the 32-bit view's folder),
+# and no launch condition but the version's
+arm64_msi="$work/dist/Pathlift-$version-arm64.msi"
+expect "arm64 summary: its subject, Template Arm64 and Japanese, Windows Installer 5" \
+    "Subject: Pathlift $version (arm64): copy the paths of selected files from Explorer's context menu|Template: Arm64;1041|Version: 500 (1f4)" \
+    "$(msiinfo suminfo "$arm64_msi" | tr -d '\r' | grep -E '^(Subject|Template|Version):' | paste -sd '|')"
+pe_machine() {
+    python3 -c 'import struct, sys
+data = open(sys.argv[1], "rb").read()
+print(hex(struct.unpack_from("<H", data, struct.unpack_from("<I", data, 0x3C)[0] + 4)[0]))' "$1"
+}
+rm -rf "$work/arm64" && mkdir -p "$work/arm64/msi" "$work/arm64/zip"
+msiextract -C "$work/arm64/msi" "$arm64_msi" >/dev/null
+msiinfo extract "$arm64_msi" Binary.NotifyShellDll >"$work/arm64/notify_shell.dll"
+python3 -m zipfile -e "$work/dist/Pathlift-$version-portable.zip" "$work/arm64/zip"
+# The version folder's subfolders are the ones the Component table puts in the 64- and 32-bit views (above).
+expect "arm64 package: the File table's DLLs, ARM64 (0xaa64) in the arm64 folder and x86 (0x14c) in the x86 one" \
+    "$version/arm64/Pathlift.dll 0xaa64|$version/x86/Pathlift.dll 0x14c" \
+    "$(cd "$work/arm64/msi" && find . -name Pathlift.dll | while read -r dll; do
+        echo "${dll#*/Pathlift/} $(pe_machine "$dll")"; done | sort | paste -sd '|')"
+expect "arm64 package: its custom actions are ARM64 code" 0xaa64 "$(pe_machine "$work/arm64/notify_shell.dll")"
+expect "zip: x64, arm64 and x86 DLLs of their processors" "arm64 0xaa64|x64 0x8664|x86 0x14c" \
+    "$(for kind in arm64 x64 x86; do echo "$kind $(pe_machine "$work/arm64/zip/Pathlift-$version/$kind/Pathlift.dll")"; done |
+        paste -sd '|')"
+expect "arm64 package: its only launch condition is the version's" "Installed OR NOT PATHLIFT_SAME_OR_NEWER_FOUND" \
+    "$(msi_table "$arm64_msi" LaunchCondition | awk -F'\t' 'NR > 3 { print $1 }')"
 
 # ---- per package kind: kind | prefix | each registry view's DLL folder, VERSION standing for the version
 cases=(
@@ -565,6 +609,19 @@ for row in "${cases[@]}"; do
         expect "x86 package on 64-bit Windows: stopped by its launch condition" 1 \
             "$(grep -c 'LaunchConditions. Return value 0' "$work/x86-on-64.log")"
         expect "x86 package on 64-bit Windows: no product" 0 "$(installed_products "$target" 64)"
+        # The x64 package on Windows on ARM, whose system environment names the machine's processor ARM64; Wine
+        # has a value of its own there, put back afterwards.
+        environment='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
+        on "$target" 64 reg add "$environment" /v PROCESSOR_ARCHITECTURE /d ARM64 /f >/dev/null
+        on "$target" 64 msiexec /i "$(windows_path "$msi")" /qn /l*v "$(windows_path "$work/x64-on-arm64.log")"
+        expect "x64 package on Windows on ARM refused" "$((1603 & 255))" $?
+        on "$target" 64 reg add "$environment" /v PROCESSOR_ARCHITECTURE /d AMD64 /f >/dev/null
+        expect "x64 package on Windows on ARM: stopped by its launch condition" 1 \
+            "$(grep -c 'LaunchConditions. Return value 0' "$work/x64-on-arm64.log")"
+        expect "x64 package on Windows on ARM: no product" 0 "$(installed_products "$target" 64)"
+        # Windows Installer runs an Arm64 package on ARM64 Windows only, and so does Wine's.
+        on "$target" 64 msiexec /i "$(windows_path "$arm64_msi")" /qn
+        expect "arm64 package on x64 Windows refused as a package for another processor (1633)" "$((1633 & 255))" $?
     fi
 
     timed_msiexec "$target" "$own" /i "$msi" install "$kind"
@@ -697,6 +754,57 @@ for row in "${cases[@]}"; do
     check_zip "$target"
     stop_prefix "$target"
 done
+
+# ---- the zip on Windows on ARM: install.cmd, told the processor is ARM64, copies the ARM64 DLL into Program Files
+# and registers it with the ARM64 regsvr32, under the arm64 Wine that scripts/test.sh keeps running in the same
+# prefix as its ARM64 tests; the ARM64 shell host finds it through the installed registration; uninstall.cmd takes it
+# away. That Wine runs no x86 code, so install.cmd leaves the 32-bit part out there, as on Windows without WoW64.
+# Where the arm64 Wine cannot run, the copy and regsvr32's command line are checked under the x64 Wine instead,
+# with a stand-in for regsvr32 that prints its command line (tests/packages/powershell_standin.cpp).
+echo "== zip on Windows on ARM"
+arm_dll="C:\\Program Files\\Pathlift\\$version\\arm64\\Pathlift.dll"
+arm_install="set PROCESSOR_ARCHITECTURE=ARM64&& C:\\Pathlift-$version\\install.cmd"
+if [ "${WINE_ARM64_RUNS:-}" = 1 ]; then
+    on_arm64() { WINEPREFIX="$WINE_ARM64_PREFIX" scripts/wine-run arm64 "$@"; }
+    arm_prefix="$WINE_ARM64_ROOT$WINE_ARM64_PREFIX"
+    python3 -m zipfile -e "$work/dist/Pathlift-$version-portable.zip" "$arm_prefix/drive_c/"
+    on_arm64 reg add 'HKU\S-1-5-19' /f >/dev/null 2>&1
+    output="$(on_arm64 cmd /c "$arm_install" | tr -d '\r')"
+    expect "zip on ARM64: install.cmd" "0 Pathlift $version is installed." "$? ${output%%. An Explorer*}."
+    same_file "zip on ARM64: $arm_dll is the zip's ARM64 DLL" "$(release_dll "$version" arm64)" \
+        "$(unix_path "$arm_prefix" "$arm_dll")"
+    expect "zip on ARM64: only the arm64 folder" "arm64" \
+        "$(ls "$(unix_path "$arm_prefix" "C:\\Program Files\\Pathlift\\$version")" | paste -sd ' ')"
+    served="$(on_arm64 reg query "HKLM\\Software\\Classes\\CLSID\\$PATHLIFT_CLASS_ID\\InprocServer32" /ve | tr -d '\r' |
+        sed -n 's/^ *(Default) *REG_SZ *//p')"
+    expect "zip on ARM64: the 64-bit view serves the ARM64 copy" "$arm_dll" "$served"
+    output="$(on_arm64 "$root/build/arm64/tools/shell_host.exe" --no-register "$arm_dll" 2>&1)"
+    expect "zip on ARM64: ARM64 shell host: menu entry and clipboard from the installed registration" \
+        "menu entry: 選択ファイルのパスをコピー|clipboard text:|$arm_dll" \
+        "$(printf '%s\n' "$output" | tr -d '\r' |
+            sed -n -e 's/^\(menu entry: [^ ]*\).*/\1/p' -e '/^clipboard text:$/{p;n;p}' | paste -sd '|')"
+    output="$(on_arm64 cmd /c "set PROCESSOR_ARCHITECTURE=ARM64&& C:\\Pathlift-$version\\uninstall.cmd" | tr -d '\r')"
+    expect "zip on ARM64: uninstall.cmd" "0 Pathlift is removed." "$? $output"
+    expect "zip on ARM64: no class key and no Pathlift folder left" "absent|no" \
+        "$(on_arm64 reg query "HKLM\\Software\\Classes\\CLSID\\$PATHLIFT_CLASS_ID" >/dev/null 2>&1 && echo present ||
+            echo absent)|$([ -e "$(unix_path "$arm_prefix" 'C:\Program Files\Pathlift')" ] && echo yes || echo no)"
+    rm -rf "$arm_prefix/drive_c/Pathlift-$version"
+else
+    echo "   registration under the arm64 Wine NOT RUN: ${WINE_ARM64_WHY:-the arm64 Wine is not running}"
+    new_prefix 64
+    target="$PREFIX"
+    python3 -m zipfile -e "$work/dist/Pathlift-$version-portable.zip" "$target/drive_c/"
+    on "$target" 64 reg add 'HKU\S-1-5-19' /f >/dev/null 2>&1
+    # Wine prefers its own system programs to the files in system32 unless told otherwise.
+    cp build/win64/tests/powershell_standin.exe "$target/drive_c/windows/system32/regsvr32.exe"
+    output="$(WINEDLLOVERRIDES="$WINEDLLOVERRIDES;regsvr32.exe=n" on "$target" 64 cmd /c "$arm_install" | tr -d '\r')"
+    same_file "zip on ARM64: $arm_dll is the zip's ARM64 DLL" "$(release_dll "$version" arm64)" \
+        "$(unix_path "$target" "$arm_dll")"
+    expect "zip on ARM64: regsvr32's command line names the ARM64 copy" \
+        "called as: \"C:\\windows\\System32\\regsvr32.exe\" /s \"$arm_dll\"" \
+        "$(printf '%s\n' "$output" | grep -o 'called as: .*' | head -n 1)"
+    stop_prefix "$target"
+fi
 
 # ---- the signed x64 package's sparse package: nothing below Windows 11; on Windows 11, per machine, staged and
 # provisioned for every user and registered for the installing user after the files are in place, deprovisioned and

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""The sparse package and how the x64 MSI carries it, read from the built files without Windows:
+"""The sparse packages and how the x64 and arm64 MSIs carry them, read from the built files without Windows:
 
     sparse_package_test.py --unsigned DIST --signed DIST --cert CERT.pem --publisher SUBJECT --version V [--signed-version V]
 
@@ -62,11 +62,12 @@ def local_header_sizes(path):
     return sizes
 
 
-def check_package(kind, path, publisher, version):
+def check_package(kind, path, publisher, version, arch="x64"):
     archive = zipfile.ZipFile(path)
     names = [info.filename for info in archive.infolist()]
     payload = [name for name in names if name not in FOOTPRINT]
-    footprint = ["AppxBlockMap.xml", "[Content_Types].xml"] + (["AppxSignature.p7x"] if kind == "signed" else [])
+    signed = kind.startswith("signed")
+    footprint = ["AppxBlockMap.xml", "[Content_Types].xml"] + (["AppxSignature.p7x"] if signed else [])
     expect(f"{kind}: the payload first, then the footprint files", payload + footprint, names)
     expect(f"{kind}: every entry reads back with its CRC-32", None, archive.testzip())
     expect(f"{kind}: every payload file is stored, so blocks need no compressed size", [],
@@ -95,7 +96,7 @@ def check_package(kind, path, publisher, version):
     overrides = {o.get("PartName"): o.get("ContentType") for o in types.findall("ct:Override", NS)}
     wanted = {"/AppxManifest.xml": "application/vnd.ms-appx.manifest+xml",
               "/AppxBlockMap.xml": "application/vnd.ms-appx.blockmap+xml"}
-    if kind == "signed":
+    if signed:
         wanted["/AppxSignature.p7x"] = "application/vnd.ms-appx.signature"
     expect(f"{kind}: content types of the footprint files", wanted, {k: overrides.get(k) for k in wanted})
     expect(f"{kind}: every part has a content type", [],
@@ -103,14 +104,14 @@ def check_package(kind, path, publisher, version):
             and n.rsplit(".", 1)[-1].lower() not in defaults])
 
     manifest = ET.fromstring(archive.read("AppxManifest.xml"))
-    check_manifest(kind, manifest, names, publisher, version)
+    check_manifest(kind, manifest, names, publisher, version, arch)
 
 
 def attributes(element, names):
     return {n: element.get(n) for n in names} if element is not None else None
 
 
-def check_manifest(kind, manifest, names, publisher, version):
+def check_manifest(kind, manifest, names, publisher, version, arch):
     expect(f"{kind}: the root is the Windows 10 foundation schema's Package", f"{{{NS['f']}}}Package", manifest.tag)
     # The elements and attributes the published foundation and uap schemas require (minOccurs 1, use="required").
     required = [
@@ -133,7 +134,7 @@ def check_manifest(kind, manifest, names, publisher, version):
 
     identity = manifest.find("f:Identity", NS)
     expect(f"{kind}: identity", {"Name": "Pathlift", "Publisher": publisher, "Version": version,
-                                 "ProcessorArchitecture": "x64"},
+                                 "ProcessorArchitecture": arch},
            attributes(identity, ["Name", "Publisher", "Version", "ProcessorArchitecture"]))
     expect(f"{kind}: the name is 3 to 50 letters, digits, dots and dashes", True,
            bool(re.fullmatch(r"[-.A-Za-z0-9]{3,50}", identity.get("Name"))))
@@ -175,13 +176,13 @@ def msi_table(msi, table):
     return [line.rstrip("\r").split("\t") for line in out.splitlines()[3:]]
 
 
-def check_msi(kind, msi, package, publisher):
+def check_msi(kind, msi, package, publisher, arch="x64"):
     actions = {row[0]: row[1:] for row in msi_table(msi, "CustomAction")}
     sequence = {row[0]: (row[1], int(row[2])) for row in msi_table(msi, "InstallExecuteSequence")}
     components = {row[0]: row for row in msi_table(msi, "Component")}
     files = {row[0]: row for row in msi_table(msi, "File")}
     if kind == "unsigned":
-        expect("unsigned x64 MSI: neither the package nor its actions",
+        expect(f"unsigned {arch} MSI: neither the package nor its actions",
                (False, False, False), ("SparsePackage" in files, "RegisterSparsePackage" in actions,
                                        "RemoveSparsePackage" in actions))
         return
@@ -189,7 +190,7 @@ def check_msi(kind, msi, package, publisher):
     # 1 + 64: a function of a DLL in the Binary table whose failure does not fail the install; + 1024 + 2048:
     # deferred, with the machine's rights; 51: sets the deferred action's data.
     names = ("RegisterSparsePackage", "RemoveSparsePackage", "ProvisionSparsePackage", "DeprovisionSparsePackage")
-    expect("signed x64 MSI: the four actions, DLL functions whose result is ignored, two of them elevated, and their data",
+    expect(f"signed {arch} MSI: the four actions, DLL functions whose result is ignored, two of them elevated, and their data",
            {"RegisterSparsePackage": ["65", "SparsePackageActionDll", "RegisterSparsePackage", ""],
             "RemoveSparsePackage": ["65", "SparsePackageActionDll", "RemoveSparsePackage", ""],
             "ProvisionSparsePackage": ["3137", "SparsePackageActionDll", "ProvisionSparsePackage", ""],
@@ -199,7 +200,7 @@ def check_msi(kind, msi, package, publisher):
             "DeprovisionSparsePackageData": ["51", "DeprovisionSparsePackage", "[PATHLIFT_PACKAGE_FAMILY]", ""]},
            {k: actions.get(k) for k in names + ("ProvisionSparsePackageData", "DeprovisionSparsePackageData")})
     install, removal = f'NOT REMOVE~="ALL" AND', f'REMOVE~="ALL" AND'
-    expect("signed x64 MSI: on Windows 11, registration after any install and removal on any removal; provisioning"
+    expect(f"signed {arch} MSI: on Windows 11, registration after any install and removal on any removal; provisioning"
            " and deprovisioning per machine only",
            [f"{install} {windows11}", f"{removal} {windows11}", f"{install} ALLUSERS AND {windows11}",
             f"{removal} ALLUSERS AND {windows11}", f"{install} ALLUSERS AND {windows11}",
@@ -208,22 +209,22 @@ def check_msi(kind, msi, package, publisher):
     steps = ["AppSearch", "RemoveExistingProducts", "RemoveSparsePackage", "DeprovisionSparsePackageData",
              "ProvisionSparsePackageData", "InstallInitialize", "DeprovisionSparsePackage", "RemoveFiles",
              "InstallFiles", "WriteRegistryValues", "ProvisionSparsePackage", "InstallFinalize", "RegisterSparsePackage"]
-    expect("signed x64 MSI: the build is read first, the package goes before the files and comes after them, the"
+    expect(f"signed {arch} MSI: the build is read first, the package goes before the files and comes after them, the"
            " deferred actions inside the script", steps, sorted(steps, key=lambda a: sequence[a][1]))
-    expect("signed x64 MSI: the Windows build from the 64-bit registry (raw value)",
+    expect(f"signed {arch} MSI: the Windows build from the 64-bit registry (raw value)",
            [["WindowsBuildNumber", "2", "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "CurrentBuildNumber", "18"]],
            [r for r in msi_table(msi, "RegLocator") if r[0] == "WindowsBuildNumber"])
-    expect("signed x64 MSI: AppSearch sets PATHLIFT_WINDOWS_BUILD", [["PATHLIFT_WINDOWS_BUILD", "WindowsBuildNumber"]],
+    expect(f"signed {arch} MSI: AppSearch sets PATHLIFT_WINDOWS_BUILD", [["PATHLIFT_WINDOWS_BUILD", "WindowsBuildNumber"]],
            [r for r in msi_table(msi, "AppSearch") if r[1] == "WindowsBuildNumber"])
     dll_directory = components[files["Pathlift64"][1]][2]
-    expect("signed x64 MSI: Pathlift-sparse.msix in the 64-bit DLL's folder, for Windows 11 only",
+    expect(f"signed {arch} MSI: Pathlift-sparse.msix in the 64-bit DLL's folder, for Windows 11 only",
            ("Pathlift-sparse.msix", dll_directory, windows11),
            (files["SparsePackage"][2], components["SparsePackage"][2], components["SparsePackage"][4]))
     family = sparse_package.family_name(publisher)
     # A component of its own, whose key path is the value: a file and a value that follows the install's context
     # do not share a component.
     registry = [r for r in msi_table(msi, "Registry") if r[-1] == "SparseFamilyName"]
-    expect("signed x64 MSI: FamilyName under HKMU (-1), the key path of its own component for Windows 11 only, "
+    expect(f"signed {arch} MSI: FamilyName under HKMU (-1), the key path of its own component for Windows 11 only, "
            "and the family property",
            ([["-1", "Software\\Pathlift\\Package", "FamilyName", family, "SparseFamilyName"]],
             [registry[0][0] if registry else None, windows11], family),
@@ -232,7 +233,7 @@ def check_msi(kind, msi, package, publisher):
     with tempfile.TemporaryDirectory() as extract:
         subprocess.run(["msiextract", "-C", extract, msi], check=True, capture_output=True)
         found = [os.path.join(d, f) for d, _, fs in os.walk(extract) for f in fs if f == "Pathlift-sparse.msix"]
-        expect("signed x64 MSI: carries the signed package byte for byte", [True],
+        expect(f"signed {arch} MSI: carries the signed package byte for byte", [True],
                [open(f, "rb").read() == open(package, "rb").read() for f in found])
 
 
@@ -258,9 +259,11 @@ def main():
 
     for kind, dist, publisher, version in (("unsigned", args.unsigned, "CN=Pathlift developers", args.version),
                                            ("signed", args.signed, args.publisher, signed_version)):
-        package = os.path.join(dist, f"Pathlift-{version}-sparse.msix")
-        check_package(kind, package, publisher, version)
-        check_msi(kind, os.path.join(dist, f"Pathlift-{version}-x64.msi"), package, publisher)
+        # The x64 package's and the arm64 package's, each with the processor of its 64-bit DLL.
+        for arch, suffix in (("x64", ""), ("arm64", "-arm64")):
+            package = os.path.join(dist, f"Pathlift-{version}-sparse{suffix}.msix")
+            check_package(kind + suffix.replace("-", " "), package, publisher, version, arch)
+            check_msi(kind, os.path.join(dist, f"Pathlift-{version}-{arch}.msi"), package, publisher, arch)
 
     signed = os.path.join(args.signed, f"Pathlift-{signed_version}-sparse.msix")
     unsigned = os.path.join(args.unsigned, f"Pathlift-{args.version}-sparse.msix")

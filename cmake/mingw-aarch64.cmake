@@ -1,0 +1,20 @@
+# Cross build for ARM64 Windows with Debian's clang-14 and lld-14 and the runtimes scripts/toolchain-arm64.sh built
+# into build/toolchain-arm64 (the set-up builds them).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR aarch64)
+set(PATHLIFT_ARM64_TOOLCHAIN "${CMAKE_CURRENT_LIST_DIR}/../build/toolchain-arm64")
+if(NOT EXISTS "${PATHLIFT_ARM64_TOOLCHAIN}/built-from")
+    message(FATAL_ERROR "No ARM64 toolchain in ${PATHLIFT_ARM64_TOOLCHAIN}: run scripts/setup.sh")
+endif()
+set(CMAKE_C_COMPILER "${PATHLIFT_ARM64_TOOLCHAIN}/bin/aarch64-w64-mingw32-clang")
+set(CMAKE_CXX_COMPILER "${PATHLIFT_ARM64_TOOLCHAIN}/bin/aarch64-w64-mingw32-clang++")
+set(CMAKE_RC_COMPILER "${PATHLIFT_ARM64_TOOLCHAIN}/bin/aarch64-w64-mingw32-windres")
+set(CMAKE_AR /usr/lib/llvm-14/bin/llvm-ar)
+set(CMAKE_RANLIB /usr/lib/llvm-14/bin/llvm-ranlib)
+set(CMAKE_FIND_ROOT_PATH "${PATHLIFT_ARM64_TOOLCHAIN}/aarch64-w64-mingw32")
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run;arm64")
+# Every DLL's export table is renumbered from ordinal 1 as it is linked (cmake/export_base.py says why).
+set(CMAKE_USER_MAKE_RULES_OVERRIDE "${CMAKE_CURRENT_LIST_DIR}/lld-export-base.cmake")
