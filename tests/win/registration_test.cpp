@@ -157,9 +157,24 @@ DWORD RunRegsvr32(const std::wstring& arguments) {
     return code;
 }
 
+// The other bit width's registry view: 32-bit from a 64-bit process, 64-bit from a 32-bit one.
+constexpr REGSAM kOtherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+
+// Takes away the other bit width's registration of the class, which another test program of the same prefix (the
+// shell host's, say) may have left: while it is there, unregistering rightly keeps the handler keys both share.
+void ForgetTheOtherBitWidth() {
+    HKEY classes = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID", 0, KEY_ALL_ACCESS | kOtherView, &classes) ==
+        ERROR_SUCCESS) {
+        RegDeleteTreeW(classes, kClassId);
+        RegCloseKey(classes);
+    }
+}
+
 class Registration : public ::testing::Test {
 protected:
     void SetUp() override {
+        ForgetTheOtherBitWidth();
         LoadedDll().Unregister();
         HKEY key = nullptr;
         RegCreateKeyExW(HKEY_LOCAL_MACHINE, kApproved, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
@@ -297,7 +312,6 @@ TEST_F(Registration, UnregisteringRemovesOurKeysWithWhatOthersAddedAndKeepsThePa
 // "Registry Keys Affected by WOW64": each bit width's CLSID key has a view of its own, while the handler keys under
 // * and Folder are one key for both. Unregistering one width leaves them while the other width's server is there.
 TEST_F(Registration, UnregisteringOneBitWidthKeepsTheHandlerKeysTheOtherStillUses) {
-    constexpr REGSAM kOtherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
     const std::wstring otherServer = L"Software\\Classes\\" + kClassKey + L"\\InprocServer32";
     ASSERT_EQ(LoadedDll().Register(), S_OK);
     Write(HKEY_LOCAL_MACHINE, otherServer, nullptr, L"C:\\Program Files\\Pathlift\\other\\Pathlift.dll", kOtherView);
