@@ -107,7 +107,8 @@ def check(msi):
                 and not row["VersionMax"]:
             yield "ICE61", row["ActionProperty"], "removes every version, this one and newer ones too"
 
-    # ICE80: 64-bit components in the 64-bit folders and a 64-bit package, 32-bit ones outside them.
+    # ICE80: 64-bit components in the 64-bit folders and a 64-bit package (Template x64, Arm64 or Intel64), 32-bit
+    # ones outside them.
     yield "ICE80", None, None
     template = subprocess.run(["msiinfo", "suminfo", msi], capture_output=True, text=True).stdout
     for name, component in components.items():
@@ -115,8 +116,8 @@ def check(msi):
         in64 = root_folder(component["Directory_"]) in FOLDERS_64
         if is64 != in64:
             yield "ICE80", name, f"{'64' if is64 else '32'}-bit component in {root_folder(component['Directory_'])}"
-        if is64 and "x64" not in template:
-            yield "ICE80", name, "64-bit component in a package whose platform is not x64"
+        if is64 and not any(platform in template for platform in ("x64", "Arm64", "Intel64")):
+            yield "ICE80", name, "64-bit component in a package whose platform is not 64-bit"
 
     # ICE57: no component mixes per-user and per-machine data, judged with its key path. HKCR counts per machine
     # once ALLUSERS is set, as ICE57 reads it; HKMU (-1) can be either; program-files folders are per machine.

@@ -368,7 +368,7 @@ expect "validation rules catch ICE68, ICE77, ICE57 and ICE105 put back into a pa
     "$(printf '%s\n' "FAIL ICE68 broken.msi" "     SetElevated: type 2099: no-impersonate or TS-aware bit on an immediate action" \
         "FAIL ICE77 broken.msi" "     Elevated: in-script action at 6700, outside InstallInitialize..InstallFinalize" \
         "FAIL ICE57 broken.msi" "     SparsePackage: data that can be per-user or per-machine with a per-machine key path" \
-        "FAIL ICE105 broken.msi (deliberate: Approval32, Approval64)" \
+        "FAIL ICE105 broken.msi (deliberate: Approval32, Approval64, DeprovisionSparsePackage, ProvisionSparsePackage)" \
         "     Elevated: type 3137: elevated (deferred, not impersonated)")" \
     "$(python3 tests/packages/ice_rules.py "$broken" | grep -v '^ok')"
 echo "== the sparse package and the tables that register it"
@@ -537,8 +537,9 @@ expect "arm64 package: its custom actions are ARM64 code" 0xaa64 "$(pe_machine "
 expect "zip: x64, arm64 and x86 DLLs of their processors" "arm64 0xaa64|x64 0x8664|x86 0x14c" \
     "$(for kind in arm64 x64 x86; do echo "$kind $(pe_machine "$work/arm64/zip/Pathlift-$version/$kind/Pathlift.dll")"; done |
         paste -sd '|')"
-expect "arm64 package: its only launch condition is the version's" "Installed OR NOT PATHLIFT_SAME_OR_NEWER_FOUND" \
-    "$(msi_table "$arm64_msi" LaunchCondition | awk -F'\t' 'NR > 3 { print $1 }')"
+expect "arm64 package: its launch conditions are the version's and the zip's, none about the processor" \
+    "Installed OR NOT PATHLIFT_SAME_OR_NEWER_FOUND|Installed OR NOT PATHLIFT_PORTABLE" \
+    "$(msi_table "$arm64_msi" LaunchCondition | awk -F'\t' 'NR > 3 { print $1 }' | paste -sd '|')"
 
 # ---- per package kind: kind | prefix | each registry view's DLL folder, VERSION standing for the version
 cases=(
