@@ -37,7 +37,7 @@ def right_click_section():
     for line in open(right_click_txt, encoding="utf-8"):
         parts = line.split()
         if parts[:1] == ["baseline"]:
-            baseline = " ".join(parts[1:])
+            baseline = parts[1]
         elif len(parts) == 7 and parts[1] == "right-click":
             rows.setdefault((parts[0], int(parts[3])), {})[parts[2]] = (float(parts[5]), float(parts[6]))
             sources[(parts[0], int(parts[3]))] = parts[4]
@@ -49,7 +49,7 @@ def right_click_section():
         "help text, the releases and FreeLibrary; 1,000 right-clicks, median and 99th percentile. The data object is",
         "the shell's own for real files up to 1,000 items; Wine's shell folder needs minutes for a hundred thousand",
         "names in one folder, so 100,000 items get the host's own data object with the same CF_HDROP form.",
-        f"\"Before\" is the DLL built from {baseline}, \"after\" this tree's, measured in the same run.",
+        f"\"Before\" is the DLL built from revision {baseline}, \"after\" this tree's, measured in the same run.",
         "",
         "| DLL | items | data object | before: median | before: p99 | after: median | after: p99 |",
         "|---|---:|---|---:|---:|---:|---:|",
