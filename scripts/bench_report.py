@@ -146,6 +146,11 @@ lines += [
     "0.11 s with 64 MiB extra (5.5× the text); 1,000,000 items opened in 0.56 s and copied in 1.7 s with",
     "592 MiB extra (5.1× the text).",
     "",
+    "Opening the dialog includes starting its own thread, which makes and runs it (the command may be invoked from",
+    "a thread of the shell's that ends at once). Under Wine that costs about 35 ms at every size, not per item:",
+    "1,000 items opened in 0.023 s on the invoking thread and in 0.057 to 0.059 s with the dialog's own thread,",
+    "measured on this machine before and after that change.",
+    "",
 ]
 if ("win32", 1000000) in wine:
     w = wine[("win32", 1000000)]
