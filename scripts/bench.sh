@@ -9,6 +9,8 @@ set -uo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
+source scripts/wine-session.sh
+wine_session_private_mounts "$@"
 counts=("$@")
 [ "${#counts[@]}" -eq 0 ] && counts=(1000 10000 100000 1000000)
 

@@ -22,7 +22,7 @@ if ! { cmake --preset win64 && cmake --build --preset win64 --target Pathlift sh
 fi
 
 source scripts/wine-session.sh
-wine_session_start >/dev/null || exit 1
+wine_session_start 64 >/dev/null || exit 1
 # The session's own EXIT trap stops Wine and Xvfb; the logs go with it.
 trap 'rm -f "$build_log" "$host_log"; wine_session_stop' EXIT
 

@@ -1,7 +1,9 @@
 #!/bin/bash
 # Installs every Debian package the build and the tests need, and any further ones named as arguments (the
 # benchmarks name theirs), then builds the ARM64 toolchain from Debian's sources (scripts/toolchain-arm64.sh). Safe
-# to run again: it only adds what is missing.
+# to run again: it only adds what is missing. A package list the mirror serves stale never stops it while the lists
+# apt has will do; a step that cannot be done says why in one line that starts with "setup:", which is what the main
+# job shows of the set-up, beside one line for each long step and how long it took.
 set -euo pipefail
 
 # A script that already ran the set-up (the test command, for the package script it calls) does not pay twice.
@@ -15,7 +17,7 @@ packages=(
     wine wine32:i386 wine64 xvfb x11-utils
     fonts-noto-cjk fonts-wine imagemagick
     wixl msitools zip python3 osslsigncode openssl
-    lld-14 llvm-14 dpkg-dev qemu-user-static debootstrap
+    lld-14 llvm-14 dpkg-dev debootstrap
     "$@"
 )
 
@@ -56,7 +58,8 @@ update_lists() {
 }
 
 if [ "${#missing[@]}" -gt 0 ]; then
-    echo "setup: installing ${missing[*]}"
+    echo "setup: installing ${#missing[@]} Debian packages: ${missing[*]}"
+    started=$(date +%s)
     export DEBIAN_FRONTEND=noninteractive
     update_lists
     if ! as_root apt-get install -y -q --no-install-recommends "${missing[@]}"; then
@@ -71,19 +74,32 @@ if [ "${#missing[@]}" -gt 0 ]; then
             echo "setup: installing failed; package lists apt could not read: $(unreadable_indexes)" >&2
             exit 1
         fi
-        echo "setup: NOT INSTALLED: ${foreign[*]} (package lists apt could not read: $(unreadable_indexes))"
+        echo "setup: NOT INSTALLED: ${foreign[*]} (package lists apt could not read: $(unreadable_indexes));" \
+            "32-bit programs take Debian's 32-bit Wine from an i386 root instead (made once by the first run)"
     fi
+    echo "setup: Debian packages installed in $(($(date +%s) - started)) s"
 elif [ -n "${need_update:-}" ]; then
     update_lists
 fi
+# Two packages are taken from bookworm-backports, Debian's own signed suite, since bookworm's are too old:
 # osslsigncode signs MSIX packages from 2.7 on, but 2.7 and 2.8 wrote a central directory that Windows refuses (its
-# release notes say so): 2.9 or later. Debian 12's own suite has 2.5, its backports suite 2.9 (2.9-1~bpo12+1).
+# release notes say so): 2.9 or later; bookworm has 2.5. qemu runs 32-bit Wine where the kernel cannot: bookworm's
+# 7.2 takes about a minute for each Wine program (Wine probes the address space in 65,000 small mappings) and crashed
+# in threaded tests; 10.0 (package qemu-user, which holds the static binaries from 9.1 on) starts one in 0.3 s.
 osslsigncode_signs_msix() {
     local version
     version="$(osslsigncode --version 2>/dev/null | sed -n '1s/^osslsigncode \([0-9.]*\).*/\1/p')"
     [ -n "$version" ] && [ "$(printf '%s\n' 2.9 "$version" | sort -V | head -n 1)" = 2.9 ]
 }
-if ! osslsigncode_signs_msix; then
+qemu_is_recent() {
+    local version
+    version="$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null)"
+    [ -n "$version" ] && dpkg --compare-versions "$version" ge 1:10 && [ -x /usr/bin/qemu-i386 ]
+}
+backported=()
+osslsigncode_signs_msix || backported+=(osslsigncode)
+qemu_is_recent || backported+=(qemu-user qemu-user-static)
+if [ "${#backported[@]}" -gt 0 ]; then
     backports=/etc/apt/sources.list.d/pathlift-backports.sources
     if ! grep -rqs 'bookworm-backports' /etc/apt/sources.list /etc/apt/sources.list.d/; then
         # The backports suite lives on the mirror the machine's main suite comes from.
@@ -94,18 +110,30 @@ if ! osslsigncode_signs_msix; then
         printf '%s\n' 'Types: deb' "URIs: $mirror" 'Suites: bookworm-backports' 'Components: main' \
             'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' | as_root tee "$backports" >/dev/null
     fi
-    echo "setup: installing osslsigncode from bookworm-backports"
+    echo "setup: installing ${backported[*]} from bookworm-backports"
+    started=$(date +%s)
     export DEBIAN_FRONTEND=noninteractive
     update_lists
-    if ! as_root apt-get install -y -q --no-install-recommends -t bookworm-backports osslsigncode || ! osslsigncode_signs_msix; then
+    as_root apt-get install -y -q --no-install-recommends -t bookworm-backports "${backported[@]}" ||
+        echo "setup: installing ${backported[*]} from bookworm-backports failed"
+    if ! osslsigncode_signs_msix; then
         echo "setup: no osslsigncode 2.9 or later (MSIX signing); the package lists apt could not read: $(unreadable_indexes)" >&2
         exit 1
     fi
+    if ! qemu_is_recent; then
+        echo "setup: NOT INSTALLED: qemu-user 10 (package lists apt could not read: $(unreadable_indexes));" \
+            "32-bit programs run only where the kernel executes them, ARM64 ones not at all"
+    fi
+    echo "setup: bookworm-backports packages done in $(($(date +%s) - started)) s"
 fi
 if [ -z "${foreign:-}" ]; then
     echo "setup: all packages present"
 fi
-# Built once into build/; without it the arm64 preset does not configure, and the test command says so.
-if ! bash "$(dirname "$0")/toolchain-arm64.sh"; then
-    echo "setup: the ARM64 toolchain was NOT BUILT; see the message above"
+# Built once into build/; without it the arm64 preset does not configure, and the scripts say so. Its own lines are
+# shown as they come; the one that says why it stopped is said again as the set-up's.
+toolchain_log="$(mktemp /tmp/pathlift-toolchain.XXXXXX)"
+trap 'rm -f "$update_log" "$toolchain_log"' EXIT
+if ! bash "$(dirname "$0")/toolchain-arm64.sh" 2>&1 | tee "$toolchain_log"; then
+    reason="$(sed -n 's/^toolchain-arm64: \(.* failed.*\)$/\1/p' "$toolchain_log" | tail -n 1)"
+    echo "setup: the ARM64 toolchain was NOT BUILT: ${reason:-see the lines above}"
 fi

@@ -1,16 +1,20 @@
 #!/bin/bash
 # Installs what is missing, then builds every preset and runs all its tests: natively with sanitizers, the 32- and
-# 64-bit Windows builds under Wine with a virtual display, and the ARM64 build under Debian's arm64 Wine through
-# qemu-user-static (scripts/wine-arm64.sh); then runs each fuzz target for a short while, builds the Windows packages
-# and installs, upgrades and removes them under Wine. Exits non-zero if anything failed.
+# 64-bit Windows builds under Wine with a virtual display (32-bit Wine natively or through qemu, from the host or an
+# i386 root: scripts/wine-i386.sh), and the ARM64 build under Debian's arm64 Wine through qemu
+# (scripts/wine-arm64.sh); then checks the scripts' own rules, runs each fuzz target for a short while, builds the
+# Windows packages and installs, upgrades and removes them under Wine. Exits non-zero if anything failed; the summary
+# says for each Windows width how its programs ran, or why they did not.
 set -uo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
+source scripts/wine-session.sh
+wine_session_private_mounts "$@"
+started_all=$(date +%s)
 
 bash scripts/setup.sh || exit 1
 export PATHLIFT_SETUP_DONE=1
-source scripts/wine-session.sh
 wine_session_start || exit 1
 source scripts/wine-arm64.sh
 
@@ -22,7 +26,9 @@ if ! clang-format --dry-run -Werror "${sources[@]}"; then
     failed+=("format")
 fi
 
-declare -A summaries
+declare -A summaries routes
+routes[win64]="ran natively"
+routes[win32]="$WINE32_ROUTE"
 for preset in native win32 win64 arm64; do
     echo "== $preset: configure and build"
     if ! { cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"; }; then
@@ -40,17 +46,17 @@ for preset in native win32 win64 arm64; do
     if [ "$preset" = arm64 ] && ! wine_arm64_start "$root/build/arm64"; then
         echo "== arm64: tests NOT RUN: $WINE_ARM64_WHY"
         summaries[$preset]="built; tests NOT RUN: $WINE_ARM64_WHY"
+        routes[arm64]="not run: $WINE_ARM64_WHY"
         continue
     fi
+    [ "$preset" = arm64 ] && routes[arm64]="ran under emulation ($WINE_ARM64_QEMU), Debian's arm64 Wine in build/wine-arm64"
     echo "== $preset: tests"
     log="$(mktemp)"
     started=$(date +%s)
     ctest --preset "$preset" 2>&1 | tee "$log"
     status=${PIPESTATUS[0]}
     summaries[$preset]="$(grep -E '^[0-9]+% tests passed' "$log" || echo "no summary")"
-    if [ "$preset" = arm64 ]; then
-        summaries[$preset]+=" (emulated by qemu, $(($(date +%s) - started)) s)"
-    fi
+    summaries[$preset]+=" in $(($(date +%s) - started)) s"
     rm -f "$log"
     if [ "$status" -ne 0 ]; then
         failed+=("$preset tests")
@@ -96,9 +102,13 @@ fi
 
 echo
 echo "== summary"
-for preset in native win32 win64 arm64 fuzz packages; do
+for preset in native win32 win64 arm64 scripts fuzz packages; do
     echo "$preset: ${summaries[$preset]:-not run}"
 done
+for preset in win32 win64 arm64; do
+    echo "$preset programs: ${routes[$preset]:-not run: the build failed}"
+done
+echo "whole run: $(($(date +%s) - started_all)) s"
 if [ "${#failed[@]}" -ne 0 ]; then
     echo "FAILED: ${failed[*]}"
     exit 1

@@ -32,8 +32,12 @@ if ! apt-get indextargets --format '$(CREATED_BY) $(RELEASE)' | grep -qx 'Source
     mirror="$(apt-get indextargets --format '$(RELEASE) $(REPO_URI)' | awk '$1 == "bookworm" { print $2; exit }')"
     printf '%s\n' 'Types: deb-src' "URIs: ${mirror:-http://deb.debian.org/debian/}" 'Suites: bookworm' \
         'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' |
-        as_root tee /etc/apt/sources.list.d/pathlift-sources.sources >/dev/null
-    as_root apt-get update -q >/dev/null
+        as_root tee "${PATHLIFT_APT_SOURCES_DIR:-/etc/apt/sources.list.d}/pathlift-sources.sources" >/dev/null
+    # A stale index anywhere on the mirror fails the whole update, yet the source index is fetched all the same: go
+    # on, and let the download below say whether it is there.
+    if ! as_root apt-get update -q >/dev/null 2>&1; then
+        echo "toolchain-arm64: apt-get update failed; going on with the lists apt has"
+    fi
 fi
 
 started=$(date +%s)
@@ -42,16 +46,28 @@ mkdir -p "$dest/src" "$dest/work" "$dest/logs"
 sysroot="$dest/$triple"
 resource="$dest/clang-resource"
 
-# Each step logs to its own file; a failed step shows the end of its log.
+# Each step logs to its own file and says how long it took; a failed step shows the end of its log, then one line
+# with its last words.
 step() {
-    local name="$1"
+    local name="$1" began status
     shift
-    echo "toolchain-arm64: $name"
-    if ! "$@" >"$dest/logs/$name.log" 2>&1; then
+    began=$(date +%s)
+    echo "toolchain-arm64: $name ..."
+    # In a subshell that is not a condition, so that the first failing command of the step ends it.
+    set +e
+    (
+        set -e
+        "$@"
+    ) >"$dest/logs/$name.log" 2>&1
+    status=$?
+    set -e
+    if [ "$status" -ne 0 ]; then
         tail -n 40 "$dest/logs/$name.log" >&2
-        echo "toolchain-arm64: $name failed; its log is $dest/logs/$name.log" >&2
+        echo "toolchain-arm64: $name failed: $(grep -v '^[[:space:]]*$' "$dest/logs/$name.log" | tail -n 1)" \
+            "(its log is $dest/logs/$name.log)"
         exit 1
     fi
+    echo "toolchain-arm64: $name took $(($(date +%s) - began)) s"
 }
 
 fetch() {

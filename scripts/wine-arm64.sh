@@ -1,11 +1,12 @@
 # Sourced after scripts/wine-session.sh by the scripts that run the ARM64 build: Debian's arm64 Wine in an arm64
-# Debian root (build/wine-arm64, made once by debootstrap), its programs executed by qemu-user-static. For the run
+# Debian root (build/wine-arm64, made once by debootstrap), its programs executed by qemu-user (10.x from bookworm-backports). For the run
 # it registers qemu with the kernel's binfmt_misc under a name of its own, mounts what Wine needs in the root, shares
 # the session's display and starts a persistent wineserver there; wine_arm64_stop undoes each of these, by name,
 # mount point or process id, when the calling script exits. WINE_ARM64_RUNS and WINE_ARM64_WHY say whether it runs
 # and, if not, why.
 
 WINE_ARM64_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build/wine-arm64"
+source "$(dirname "${BASH_SOURCE[0]}")/binfmt.sh"
 wine_arm64_packages=(wine wine64 fonts-noto-cjk fonts-wine)
 wine_arm64_mounts=()
 
@@ -27,17 +28,8 @@ wine_arm64_stop() {
         rm -rf "${WINE_ARM64_ROOT:?}$WINE_ARM64_PREFIX"
     fi
     WINE_ARM64_PREFIX=""
-    if [ -n "${wine_arm64_binfmt:-}" ] && [ -e "$wine_arm64_binfmt" ]; then
-        echo -1 >"$wine_arm64_binfmt" || echo "wine-arm64: could not remove $wine_arm64_binfmt" >&2
-    fi
+    binfmt_unregister "${wine_arm64_binfmt:-}"
     wine_arm64_binfmt=""
-    # A binfmt_misc this run mounted goes too, unless another run has an entry in it by now.
-    if [ -n "${wine_arm64_binfmt_mounted:-}" ]; then
-        if [ "$(ls /proc/sys/fs/binfmt_misc | grep -cvx 'register\|status')" = 0 ]; then
-            umount /proc/sys/fs/binfmt_misc 2>/dev/null || true
-        fi
-        wine_arm64_binfmt_mounted=""
-    fi
 }
 
 wine_arm64_not_run() {
@@ -63,13 +55,13 @@ wine_arm64_make_root() {
     mirror="$(apt-get indextargets --format '$(RELEASE) $(REPO_URI)' | awk '$1 == "bookworm" { print $2; exit }')"
     rm -rf "$WINE_ARM64_ROOT"
     mkdir -p "$(dirname "$WINE_ARM64_ROOT")"
-    echo "wine-arm64: making an arm64 Debian root in $WINE_ARM64_ROOT"
+    echo "wine-arm64: making an arm64 Debian root in $WINE_ARM64_ROOT" >&2
     if ! debootstrap --arch=arm64 --variant=minbase bookworm "$WINE_ARM64_ROOT" \
         "${mirror:-http://deb.debian.org/debian/}" >"$WINE_ARM64_ROOT.log" 2>&1; then
         tail -n 20 "$WINE_ARM64_ROOT.log" >&2
         return 1
     fi
-    echo "wine-arm64: debootstrap took $(($(date +%s) - started)) s; installing ${wine_arm64_packages[*]}"
+    echo "wine-arm64: debootstrap took $(($(date +%s) - started)) s; installing ${wine_arm64_packages[*]}" >&2
     if ! chroot "$WINE_ARM64_ROOT" /usr/bin/env DEBIAN_FRONTEND=noninteractive \
         apt-get install -y -q --no-install-recommends "${wine_arm64_packages[@]}" >>"$WINE_ARM64_ROOT.log" 2>&1; then
         tail -n 20 "$WINE_ARM64_ROOT.log" >&2
@@ -78,7 +70,7 @@ wine_arm64_make_root() {
     chroot "$WINE_ARM64_ROOT" apt-get clean
     echo "$wanted" >"$WINE_ARM64_ROOT/.pathlift-root"
     rm -f "$WINE_ARM64_ROOT.log"
-    echo "wine-arm64: root made in $(($(date +%s) - started)) s"
+    echo "wine-arm64: root made in $(($(date +%s) - started)) s" >&2
 }
 
 wine_arm64_mount() {
@@ -98,26 +90,14 @@ wine_arm64_start() {
         wine_arm64_not_run "it needs root (binfmt_misc, chroot and mounts) and this script runs as $(id -un)"
         return 1
     fi
-    if [ ! -f /usr/lib/binfmt.d/qemu-aarch64.conf ]; then
-        wine_arm64_not_run "qemu-user-static is not installed; the set-up said why"
+    # qemu's entry, under a name of this run, removed by that name at the end.
+    if ! binfmt_register aarch64 "pathlift-aarch64-$$"; then
+        wine_arm64_not_run "$BINFMT_WHY"
         return 1
     fi
-    local binfmt=/proc/sys/fs/binfmt_misc
-    if [ ! -e "$binfmt/register" ]; then
-        modprobe binfmt_misc >/dev/null 2>&1 || true
-        if ! mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null; then
-            wine_arm64_not_run "this kernel offers no binfmt_misc to run arm64 programs through qemu"
-            return 1
-        fi
-        wine_arm64_binfmt_mounted=1
-    fi
-    # Debian's own entry for qemu, under a name of this run, removed by that name at the end.
-    local name="pathlift-aarch64-$$"
-    if ! sed "s/^:qemu-aarch64:/:$name:/" /usr/lib/binfmt.d/qemu-aarch64.conf >"$binfmt/register" 2>/dev/null; then
-        wine_arm64_not_run "binfmt_misc refused the qemu-aarch64 entry"
-        return 1
-    fi
-    wine_arm64_binfmt="$binfmt/$name"
+    wine_arm64_binfmt="$BINFMT_ENTRY"
+    WINE_ARM64_QEMU="$(binfmt_qemu_version aarch64)"
+    export WINE_ARM64_QEMU
     if ! wine_arm64_make_root; then
         wine_arm64_not_run "the arm64 Debian root with Wine could not be made (debootstrap or apt-get failed)"
         return 1

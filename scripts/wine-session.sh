@@ -1,7 +1,24 @@
-# Sourced by the scripts that run Windows programs: starts Xvfb and a persistent wineserver in a fresh prefix and
-# stops both, by process id, when the calling script exits, whatever the outcome.
+# Sourced by the scripts that run Windows programs: starts Xvfb and a persistent wineserver in a fresh prefix, with
+# Wine's 32-bit loader made to run here (scripts/wine-i386.sh), and stops them, by process id or entry name, when the
+# calling script exits, whatever the outcome.
+
+source "$(dirname "${BASH_SOURCE[0]}")/wine-i386.sh"
+
+# Runs the calling script again in a mount namespace of its own, so that whatever the run mounts (the i386 root's
+# loader over /usr/lib/wine, the roots' directories) is seen by the run alone and goes when it ends, however it ends.
+# Call it first thing, with the script's arguments. Without root or unshare the script goes on as it is.
+wine_session_private_mounts() {
+    if [ "${PATHLIFT_PRIVATE_MOUNTS:-}" = 1 ] || [ "$(id -u)" -ne 0 ]; then
+        return 0
+    fi
+    if unshare --mount --propagation private true 2>/dev/null; then
+        export PATHLIFT_PRIVATE_MOUNTS=1
+        exec unshare --mount --propagation private bash "$0" "$@"
+    fi
+}
 
 wine_session_stop() {
+    wine_i386_stop
     if [ -n "${WINESERVER_PID:-}" ]; then
         WINEPREFIX="$WINEPREFIX" "$WINESERVER_BIN" -k >/dev/null 2>&1 || true
         kill "$WINESERVER_PID" 2>/dev/null || true
@@ -37,6 +54,7 @@ wine_session_configure() {
     fi
 }
 
+# Argument: "64" when the caller runs no 32-bit program, so the 32-bit loader is not looked for.
 wine_session_start() {
     trap wine_session_stop EXIT
     trap 'exit 130' INT TERM
@@ -62,7 +80,13 @@ wine_session_start() {
     "$WINESERVER_BIN" -f -p >/dev/null 2>&1 &
     WINESERVER_PID=$!
 
-    # The 64-bit loader prepares the prefix: it works whether or not this kernel runs 32-bit programs.
+    # A 64-bit prefix starts 32-bit programs of its own while it is made: the 32-bit loader comes first.
+    if [ "${1:-}" = 64 ]; then
+        export WINE32_RUNS=0 WINE32_WHY="this script runs 64-bit programs only" WINE32_ROUTE="not asked for"
+    else
+        wine_i386_start || true
+    fi
+    # The 64-bit loader prepares the prefix.
     WINE64=/usr/lib/wine/wine64
     [ -x "$WINE64" ] || WINE64="$(command -v wine64 || command -v wine)"
     # Seen to fail now and then on a loaded machine (about one start in twenty here): one more try.
@@ -74,15 +98,6 @@ wine_session_start() {
         fi
     fi
     wine_session_configure "$WINEPREFIX" /usr/share/wine/fonts "$WINE64"
-    # Wine's 32-bit loader needs a kernel that executes i386 programs; some sandboxed kernels do not.
-    # Says why not in WINE32_WHY, for the scripts' "not run" lines.
-    if /usr/lib/wine/wine --version >/dev/null 2>&1; then
-        export WINE32_RUNS=1 WINE32_WHY=""
-    elif [ ! -e /usr/lib/wine/wine ]; then
-        # The caller may hand over the set-up's own reason; the test command shows the set-up's output anyway.
-        export WINE32_RUNS=0 WINE32_WHY="32-bit Wine (wine32:i386) is not installed: ${PATHLIFT_SETUP_SAID:-the set-up said why above}"
-    else
-        export WINE32_RUNS=0 WINE32_WHY="this machine's kernel cannot execute 32-bit programs (Wine's i386 loader)"
-    fi
     echo "wine-session: display $DISPLAY, prefix $WINEPREFIX, wineserver pid $WINESERVER_PID, Xvfb pid $XVFB_PID"
+    echo "wine-session: 32-bit programs: $WINE32_ROUTE"
 }
