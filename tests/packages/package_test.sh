@@ -339,7 +339,7 @@ if ! env -u PATHLIFT_SIGN_PFX -u PATHLIFT_RELEASE_URL bash scripts/package.sh --
     echo "package_test: scripts/package.sh failed"
     exit 1
 fi
-echo "   built in $(($(date +%s) - started)) s: $(cd "$work" && du -b dist/* newer/* | awk '{ printf "%s %d KiB; ", $2, $1 / 1024 }')"
+echo "   built in $(($(date +%s) - started)) s: $(cd "$work" && du -b dist/*.* newer/*.* | awk '{ printf "%s %d KiB; ", $2, $1 / 1024 }')"
 # What the package script refuses, before it builds anything: a certificate without a time-stamp server (unless told
 # none), and a version whose fourth number Windows Installer would ignore.
 output="$(PATHLIFT_SIGN_PFX="$work/sign.pfx" PATHLIFT_SIGN_PASSWORD=throwaway env -u PATHLIFT_SIGN_TIMESTAMP \
@@ -446,7 +446,9 @@ for row in "$work/dist|$version|unsigned" "$work/newer|$newer|signed"; do
     IFS='|' read -r dir want signing <<<"$row"
     short="${want%.*.*}"
     expect "artifacts of $want" "$(printf "Pathlift-$want-%s " arm64.dll.debug arm64.msi portable.zip sparse-arm64.msix \
-        sparse.msix x64.dll.debug x64.msi x86.dll.debug x86.msi)" "$(cd "$dir" && printf '%s ' *)"
+        sparse.msix x64.dll.debug x64.msi x86.dll.debug x86.msi)winget | $(printf "Pathlift.Pathlift.%s " \
+        installer.yaml locale.en-US.yaml yaml)" \
+        "$(cd "$dir" && printf '%s ' *)| $(cd "$dir/winget/Pathlift.Pathlift/$want" && printf '%s ' *)"
     rm -rf "$work/extract" && mkdir -p "$work/extract/zip"
     python3 -m zipfile -e "$dir/Pathlift-$want-portable.zip" "$work/extract/zip"
     for kind in x64 arm64 x86; do
