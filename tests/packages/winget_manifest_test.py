@@ -133,8 +133,9 @@ def main():
     for path in sorted(args.manifests.glob("*.yaml")):
         document = yaml.safe_load(path.read_text(encoding="utf-8"))
         kind = document.get("ManifestType")
-        schema = json.loads((args.schemas / SCHEMA_FILES.get(kind, "none")).read_text(encoding="utf-8")) \
-            if kind in SCHEMA_FILES else None
+        schema = None
+        if kind in SCHEMA_FILES:
+            schema = json.loads((args.schemas / SCHEMA_FILES[kind]).read_text(encoding="utf-8"))
         problems = [f"ManifestType {kind}: not one of {', '.join(SCHEMA_FILES)}"] if schema is None else [
             f"{'/'.join(map(str, error.absolute_path)) or '(top)'}: {error.message}"
             for error in jsonschema.Draft7Validator(schema).iter_errors(document)]
@@ -142,8 +143,9 @@ def main():
         documents[kind] = (path, document)
 
     identifier, version = args.manifests.parent.name, args.manifests.name
+    default_locale = documents.get("version", (None, {}))[1].get("DefaultLocale")
     expected_names = {"version": f"{identifier}.yaml", "installer": f"{identifier}.installer.yaml",
-                      "defaultLocale": f"{identifier}.locale.{documents.get('version', (0, {}))[1].get('DefaultLocale')}.yaml"}
+                      "defaultLocale": f"{identifier}.locale.{default_locale}.yaml"}
     problems = [f"no {kind} manifest" for kind in SCHEMA_FILES if kind not in documents]
     for kind, (path, document) in documents.items():
         problems += should(f"{kind} file name", path.name, expected_names[kind])
