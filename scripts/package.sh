@@ -18,7 +18,7 @@
 # MSI packages are signed with osslsigncode and time-stamped by PATHLIFT_SIGN_TIMESTAMP, an RFC 3161 server's URL.
 # Without a time stamp a signature stops verifying when the certificate expires, so the script refuses to sign
 # without one unless PATHLIFT_SIGN_TIMESTAMP=none says so. Without PATHLIFT_SIGN_PFX the artifacts are unsigned.
-# Usage: scripts/package.sh [--version a.b.c.d] [--out DIR]
+# Usage: scripts/package.sh [--version a.b.c.d] [--out DIR] [--release-url URL-TEMPLATE]
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -26,10 +26,12 @@ cd "$root"
 
 version=""
 out="$root/dist"
+release_url="${PATHLIFT_RELEASE_URL:-}"
 while [ $# -gt 0 ]; do
     case "$1" in
     --version) version="$2"; shift 2 ;;
     --out) out="$2"; shift 2 ;;
+    --release-url) release_url="$2"; shift 2 ;;
     *) echo "package: unknown argument $1" >&2; exit 2 ;;
     esac
 done
@@ -235,3 +237,9 @@ done
 rm -f "$out/$name-portable.zip"
 (cd "$stage" && zip -q -r -X "$out/$name-portable.zip" "$name")
 echo "$out/$name-portable.zip"
+
+# The winget manifest of the MSIs just written, with their hashes and product codes.
+python3 scripts/winget_manifest.py --dist "$out" --out "$out/winget" --version "$PATHLIFT_VERSION" \
+    --upgrade-code "$PATHLIFT_UPGRADE_CODE" --product-code x64="$PATHLIFT_PRODUCT_CODE_X64" \
+    --product-code arm64="$PATHLIFT_PRODUCT_CODE_ARM64" --product-code x86="$PATHLIFT_PRODUCT_CODE_X86" \
+    --url-template "$release_url" --release-notes installer/release-notes.md --license LICENSE

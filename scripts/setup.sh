@@ -16,7 +16,7 @@ packages=(
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
     wine wine32:i386 wine64 xvfb x11-utils
     fonts-noto-cjk fonts-wine imagemagick
-    wixl msitools zip python3 osslsigncode openssl
+    wixl msitools zip python3 python3-jsonschema python3-yaml osslsigncode openssl
     lld-14 llvm-14 dpkg-dev debootstrap
     "$@"
 )

@@ -5,7 +5,7 @@ packages, checked from their tables without Windows:
     ice_rules.py PACKAGE.msi...
 
 Each rule is written from its documented definition and reports what it finds per package. A finding listed in
-DELIBERATE, by rule and component or custom action, is a rule broken on purpose (README's packaging notes say why):
+DELIBERATE, by rule and component or custom action, is a rule broken on purpose (docs/PACKAGING.md says why):
 it is printed and does not fail; an entry that no package needs any more fails, so the list stays true. Prints one
 line per rule and package; exits 1 on a failure.
 """

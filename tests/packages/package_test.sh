@@ -7,7 +7,8 @@
 # keeps the old DLL loaded, removes, installs with both program-files folders the same (as per user); then the
 # portable zip's install.cmd / uninstall.cmd. The signed build carries the sparse package for Windows 11:
 # tests/packages/sparse_package_test.py reads it and the tables, and a prefix runs its provisioning, registration,
-# upgrade and removal per machine and per user against a stand-in powershell.exe.
+# upgrade and removal per machine and per user against a stand-in powershell.exe. The winget manifests of both
+# builds are checked against winget's schemas and the MSIs (tests/packages/winget_manifest_test.py).
 # Each prefix has a wineserver of its own, stopped by process id.
 # Needs a display: run it through scripts/test.sh, or after `source scripts/wine-session.sh; wine_session_start`.
 set -uo pipefail
@@ -328,14 +329,17 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/sign.key" -out "$work/s
     -addext extendedKeyUsage=codeSigning -addext basicConstraints=critical,CA:FALSE >/dev/null 2>&1 &&
     openssl pkcs12 -export -inkey "$work/sign.key" -in "$work/sign.pem" -out "$work/sign.pfx" \
         -passout pass:throwaway >/dev/null 2>&1 || { echo "package_test: no certificate"; exit 1; }
-if ! env -u PATHLIFT_SIGN_PFX bash scripts/package.sh --out "$work/dist" >"$work/package.log" 2>&1 ||
+# The first without a release URL, the second with the template a publisher gives.
+release_url='https://downloads.example.com/pathlift/v{version}/{file}'
+if ! env -u PATHLIFT_SIGN_PFX -u PATHLIFT_RELEASE_URL bash scripts/package.sh --out "$work/dist" >"$work/package.log" 2>&1 ||
     ! PATHLIFT_SIGN_PFX="$work/sign.pfx" PATHLIFT_SIGN_PASSWORD=throwaway PATHLIFT_SIGN_TIMESTAMP=none \
-        bash scripts/package.sh --version "$newer" --out "$work/newer" >>"$work/package.log" 2>&1; then
+        PATHLIFT_RELEASE_URL="$release_url" bash scripts/package.sh --version "$newer" --out "$work/newer" \
+        >>"$work/package.log" 2>&1; then
     cat "$work/package.log"
     echo "package_test: scripts/package.sh failed"
     exit 1
 fi
-echo "   built in $(($(date +%s) - started)) s: $(cd "$work" && du -b dist/* newer/* | awk '{ printf "%s %d KiB; ", $2, $1 / 1024 }')"
+echo "   built in $(($(date +%s) - started)) s: $(cd "$work" && du -b dist/*.* newer/*.* | awk '{ printf "%s %d KiB; ", $2, $1 / 1024 }')"
 # What the package script refuses, before it builds anything: a certificate without a time-stamp server (unless told
 # none), and a version whose fourth number Windows Installer would ignore.
 output="$(PATHLIFT_SIGN_PFX="$work/sign.pfx" PATHLIFT_SIGN_PASSWORD=throwaway env -u PATHLIFT_SIGN_TIMESTAMP \
@@ -381,13 +385,70 @@ else
     fail "sparse package"
 fi
 
+# ---- the winget manifests: valid against winget's own schemas (tests/packages/winget-schema), and each installer
+# entry the same as the MSI it names (hash, product and upgrade code, architecture, version, scope, what it refuses)
+echo "== winget manifests, unsigned and signed"
+for row in "$work/dist|$version" "$work/newer|$newer"; do
+    dir="${row%%|*}" want="${row#*|}"
+    if python3 tests/packages/winget_manifest_test.py "$dir/winget/Pathlift.Pathlift/$want" "$dir" >"$work/winget.log" 2>&1; then
+        pass "winget manifest $want: $(grep -c '^ok' "$work/winget.log") checks"
+    else
+        cat "$work/winget.log"
+        fail "winget manifest $want"
+    fi
+done
+expect "winget manifest: without a release URL a placeholder address, and the package script says so" \
+    "https://release-url-not-set.invalid/Pathlift/$version/Pathlift-$version-x64.msi|1" \
+    "$(sed -n 's/^  InstallerUrl: //p' "$work/dist/winget/Pathlift.Pathlift/$version/Pathlift.Pathlift.installer.yaml" | head -n 1)|$(
+        grep -c "^winget_manifest: no release URL given (PATHLIFT_RELEASE_URL or --release-url)" "$work/package.log")"
+expect "winget manifest: the publisher's release URL, for each file" \
+    "$(printf "https://downloads.example.com/pathlift/v$newer/Pathlift-$newer-%s.msi\n" x64 x64 arm64 arm64 x86 x86)" \
+    "$(sed -n 's/^  InstallerUrl: //p' "$work/newer/winget/Pathlift.Pathlift/$newer/Pathlift.Pathlift.installer.yaml")"
+# What the check is there for, put into copies of the manifest: one wrong hash, one wrong product code, and the x86
+# package offered to x64 Windows, which its launch condition NOT VersionNT64 refuses.
+broken_manifest() {
+    rm -rf "$work/winget-broken"
+    mkdir -p "$work/winget-broken/Pathlift.Pathlift"
+    cp -r "$work/dist/winget/Pathlift.Pathlift/$version" "$work/winget-broken/Pathlift.Pathlift/"
+    python3 -c 'import sys; path, old, new = sys.argv[1:]; text = open(path, encoding="utf-8").read()
+assert old in text; open(path, "w", encoding="utf-8").write(text.replace(old, new, 1))' \
+        "$work/winget-broken/Pathlift.Pathlift/$version/Pathlift.Pathlift.installer.yaml" "$1" "$2"
+    python3 tests/packages/winget_manifest_test.py "$work/winget-broken/Pathlift.Pathlift/$version" "$work/dist" |
+        grep -v '^ok'
+}
+hash_x64="$(sha256sum "$work/dist/Pathlift-$version-x64.msi" | cut -c1-64 | tr a-f A-F)"
+wrong_hash="0${hash_x64:1}"
+[ "$wrong_hash" = "$hash_x64" ] && wrong_hash="1${hash_x64:1}"
+expect "winget manifest check catches one wrong hash" \
+    "$(printf '%s\n' "FAIL x64 machine: the manifest says what the package is" \
+        "     InstallerSha256: manifest $wrong_hash, package $hash_x64")" \
+    "$(broken_manifest "InstallerSha256: $hash_x64" "InstallerSha256: $wrong_hash")"
+wrong_code="${PATHLIFT_PRODUCT_CODE_ARM64%?}"
+wrong_code="${wrong_code%?}0}"
+[ "$wrong_code" = "$PATHLIFT_PRODUCT_CODE_ARM64" ] && wrong_code="${wrong_code%??}1}"
+expect "winget manifest check catches one wrong product code" \
+    "$(printf '%s\n' "FAIL arm64 machine: the manifest says what the package is" \
+        "     ProductCode: manifest $wrong_code, package $PATHLIFT_PRODUCT_CODE_ARM64")" \
+    "$(broken_manifest "  ProductCode: '$PATHLIFT_PRODUCT_CODE_ARM64'" "  ProductCode: '$wrong_code'")"
+expect "winget manifest check catches the x86 package offered to x64 Windows" \
+    "$(printf '%s\n' "FAIL x86 machine: the manifest says what the package is" \
+        "     UnsupportedOSArchitectures: manifest ['arm64'], package ['arm64', 'x64']" \
+        "FAIL on x64 Windows winget can choose only the x64 package" \
+        "     installers it can choose: ['x64', 'x86'], should be ['x64']")" \
+    "$(broken_manifest "  UnsupportedOSArchitectures:
+  - x64
+  - arm64" "  UnsupportedOSArchitectures:
+  - arm64")"
+
 # ---- one version everywhere: file names, ProductVersion, the File table, the DLLs' version record and about text;
 # the shipped DLLs without debug sections, their symbols in files of their own; what a certificate signs
 for row in "$work/dist|$version|unsigned" "$work/newer|$newer|signed"; do
     IFS='|' read -r dir want signing <<<"$row"
     short="${want%.*.*}"
     expect "artifacts of $want" "$(printf "Pathlift-$want-%s " arm64.dll.debug arm64.msi portable.zip sparse-arm64.msix \
-        sparse.msix x64.dll.debug x64.msi x86.dll.debug x86.msi)" "$(cd "$dir" && printf '%s ' *)"
+        sparse.msix x64.dll.debug x64.msi x86.dll.debug x86.msi)winget | $(printf "Pathlift.Pathlift.%s " \
+        installer.yaml locale.en-US.yaml yaml)" \
+        "$(cd "$dir" && printf '%s ' *)| $(cd "$dir/winget/Pathlift.Pathlift/$want" && printf '%s ' *)"
     rm -rf "$work/extract" && mkdir -p "$work/extract/zip"
     python3 -m zipfile -e "$dir/Pathlift-$want-portable.zip" "$work/extract/zip"
     for kind in x64 arm64 x86; do
