@@ -40,8 +40,10 @@ for preset in win32 win64 arm64; do
     started=$(date +%s)
     echo "run: building the $preset DLL and shell host"
     if ! { cmake --preset "$preset" && cmake --build --preset "$preset" --target Pathlift shell_host; } >"$build_log" 2>&1; then
-        why="$(grep -m1 -oE 'No ARM64 toolchain.*' "$build_log" ||
-            grep -m1 -E 'error:|CMake Error|FAILED' "$build_log" | cut -c1-300)"
+        # CMake's own message (its lines joined), else the compiler's first error.
+        why="$(awk '/^CMake Error/ { grab = 1; next } grab && (/^ *$/ || /^Call Stack/) { if (text != "") exit; next }
+            grab { sub(/^ +/, ""); text = text (text != "" ? " " : "") $0 } END { print text }' "$build_log")"
+        [ -n "$why" ] || why="$(grep -m1 -E 'error:|FAILED' "$build_log" | cut -c1-300)"
         skipped[$preset]="not built: ${why:-cmake said nothing more}"
         echo "run: the $preset build failed after $(($(date +%s) - started)) s"
         continue

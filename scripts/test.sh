@@ -63,6 +63,14 @@ for preset in native win32 win64 arm64; do
     fi
 done
 
+echo "== scripts: the set-up's and the main job's own rules"
+if bash tests/scripts/scripts_test.sh; then
+    summaries[scripts]="the set-up past a failing update, the main job without the ARM64 toolchain: passed"
+else
+    summaries[scripts]="failed"
+    failed+=("scripts")
+fi
+
 # Each fuzz target for a short while from its seed corpus; a finding fails the run and its input is kept.
 fuzz_seconds="${PATHLIFT_FUZZ_SECONDS:-20}"
 echo "== fuzz: configure, build and run each target for $fuzz_seconds s"
