@@ -11,7 +11,9 @@
 
 WINE_I386_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build/wine-i386"
 source "$(dirname "${BASH_SOURCE[0]}")/binfmt.sh"
-wine_i386_packages=(wine32 fonts-wine fonts-noto-cjk)
+# The 32-bit loader with the 64-bit one beside it: a 32-bit program of a 64-bit prefix starts 64-bit ones (the
+# desktop's explorer.exe, to begin with), and a chroot's own programs come from the root.
+wine_i386_packages=(wine32 wine64:amd64 fonts-wine fonts-noto-cjk)
 
 wine_i386_stop() {
     binfmt_unregister "${wine_i386_binfmt:-}"
@@ -67,6 +69,8 @@ wine_i386_make_root() {
         wine_i386_emulate "this kernel cannot execute i386 programs" || return 1
     fi
     if ! chroot "$WINE_I386_ROOT" /debootstrap/debootstrap --second-stage >>"$log" 2>&1 ||
+        ! chroot "$WINE_I386_ROOT" dpkg --add-architecture amd64 >>"$log" 2>&1 ||
+        ! chroot "$WINE_I386_ROOT" apt-get update -q >>"$log" 2>&1 ||
         ! chroot "$WINE_I386_ROOT" /usr/bin/env DEBIAN_FRONTEND=noninteractive \
             apt-get install -y -q --no-install-recommends "${wine_i386_packages[@]}" >>"$log" 2>&1; then
         tail -n 20 "$log" >&2
@@ -91,7 +95,7 @@ wine_i386_overlay() {
     fi
     local host root_version
     host="$(dpkg-query -W -f='${Version}' wine64 2>/dev/null)"
-    root_version="$(chroot "$WINE_I386_ROOT" dpkg-query -W -f='${Version}' wine32 2>/dev/null)"
+    root_version="$(chroot "$WINE_I386_ROOT" dpkg-query -W -f='${Version}\n' wine32 wine64 2>/dev/null | sort -u)"
     if [ "$host" != "$root_version" ]; then
         wine_i386_not_run "the i386 root's Wine ($root_version) is not the host's 64-bit Wine ($host)"
         return 1
