@@ -100,8 +100,17 @@ wine_i386_overlay() {
         wine_i386_not_run "the i386 root's Wine ($root_version) is not the host's 64-bit Wine ($host)"
         return 1
     fi
+    local mounted=() above skip
     for directory in /proc /dev /sys /tmp /home "$project" /usr/lib/gcc/i686-w64-mingw32 /usr/i686-w64-mingw32; do
         [ -d "$directory" ] || continue
+        # A tree inside one mounted already (the project in /tmp, say) is there: mounting it again would mount it on
+        # itself, root and all.
+        skip=0
+        for above in "${mounted[@]}"; do
+            case "$directory/" in "$above"/*) skip=1 ;; esac
+        done
+        [ "$skip" = 1 ] && continue
+        mounted+=("$directory")
         mkdir -p "$WINE_I386_ROOT$directory"
         if [ "$directory" = /proc ]; then
             mount -t proc proc "$WINE_I386_ROOT/proc"
