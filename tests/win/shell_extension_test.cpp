@@ -7,6 +7,7 @@
 #include "tests/win/shell_support.h"
 #include "tests/win/temp_directory.h"
 #include "tests/win/trace_capture.h"
+#include "tests/win/two_monitors.h"
 #include "tools/console.h"
 #include "tools/dialog_driver.h"
 
@@ -16,6 +17,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <cwchar>
@@ -1173,79 +1175,219 @@ TEST(ExplorerInvoke, ACopyWaitingOnTheNetworkLeavesTheInvokingThreadAnswering) {
     OleUninitialize();
 }
 
-// Two monitors as the monitor functions report them for a second screen right of the first, with a taskbar along
-// the bottom of each (Wine under Xvfb has one monitor): MonitorFromWindow and MonitorFromPoint name the monitor of
-// a window or point, GetMonitorInfoW gives its whole and its work rectangles.
-const auto kFirstMonitor = reinterpret_cast<HMONITOR>(0x1001);
-const auto kSecondMonitor = reinterpret_cast<HMONITOR>(0x1002);
-HWND g_onSecondMonitor = nullptr;
-POINT g_cursor = {};
-HMONITOR WINAPI StandInMonitorFromWindow(HWND window, DWORD) {
-    return window == g_onSecondMonitor ? kSecondMonitor : kFirstMonitor;
-}
-HMONITOR WINAPI StandInMonitorFromPoint(POINT point, DWORD) {
-    return point.x >= 1024 ? kSecondMonitor : kFirstMonitor;
-}
-BOOL WINAPI StandInGetCursorPos(POINT* point) {
-    *point = g_cursor;
-    return TRUE;
-}
-BOOL WINAPI StandInGetMonitorInfoW(HMONITOR monitor, MONITORINFO* info) {
-    if (monitor != kFirstMonitor && monitor != kSecondMonitor) {
-        return FALSE;
+// --- The dialog's DPI awareness, monitor, size and place --------------------------------------------------------
+
+// Wine 8 refuses per-monitor v2 (ERROR_INVALID_PARAMETER) and takes per-monitor v1, whose awareness is the same
+// (DPI_AWARENESS_PER_MONITOR_AWARE); the module passes the invoker's context on without looking at its version.
+DPI_AWARENESS_CONTEXT SetThreadAwareness(DPI_AWARENESS_CONTEXT context) {
+    using SetFn = DPI_AWARENESS_CONTEXT(WINAPI*)(DPI_AWARENESS_CONTEXT);
+    const auto set = Export<SetFn>(GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext");
+    if (set == nullptr) {
+        return nullptr;
     }
-    info->rcMonitor = monitor == kFirstMonitor ? RECT{0, 0, 1024, 768} : RECT{1024, 0, 2944, 1080};
-    info->rcWork = monitor == kFirstMonitor ? RECT{0, 0, 1024, 728} : RECT{1024, 0, 2944, 1040};
-    info->dwFlags = monitor == kFirstMonitor ? MONITORINFOF_PRIMARY : 0;
-    return TRUE;
+    DPI_AWARENESS_CONTEXT previous = set(context);
+    if (previous == nullptr && context == DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2) {
+        previous = set(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE);
+    }
+    return previous;
 }
 
-TEST(DialogPlacement, CentredOnTheWorkAreaOfTheInvokingWindowsMonitor) {
-    ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
-    const ImportPatch fromWindow(Loaded().module, "MonitorFromWindow",
-                                 reinterpret_cast<const void*>(&StandInMonitorFromWindow));
-    const ImportPatch fromPoint(Loaded().module, "MonitorFromPoint",
-                                reinterpret_cast<const void*>(&StandInMonitorFromPoint));
-    const ImportPatch info(Loaded().module, "GetMonitorInfoW", reinterpret_cast<const void*>(&StandInGetMonitorInfoW));
-    const ImportPatch cursor(Loaded().module, "GetCursorPos", reinterpret_cast<const void*>(&StandInGetCursorPos));
-    ASSERT_TRUE(fromWindow.Patched() && fromPoint.Patched() && info.Patched() && cursor.Patched());
+// Invokes the command by offset 0 on a thread of its own in the given DPI awareness, from `window`, at the point
+// when one is given, as Explorer's folder window threads do; returns the dialog, which outlives the thread.
+HWND InvokeInAwareness(DPI_AWARENESS_CONTEXT awareness, const std::vector<std::wstring>& files, HWND window,
+                       const POINT* invokedAt) {
+    HWND dialog = nullptr;
+    std::atomic<bool> done{false};
+    std::thread invoker([&] {
+        OleInitialize(nullptr);
+        if (SetThreadAwareness(awareness) != nullptr) {
+            ComPtr<IContextMenu> menu = ShellHandler(files);
+            const std::vector<HWND> before = tools::CopyDialogsOfThisProcess();
+            CMINVOKECOMMANDINFOEX info = {};
+            info.cbSize = sizeof(info);
+            info.hwnd = window;
+            info.lpVerb = MAKEINTRESOURCEA(0);
+            if (invokedAt != nullptr) {
+                info.fMask = CMIC_MASK_PTINVOKE;
+                info.ptInvoke = *invokedAt;
+            }
+            if (menu && SUCCEEDED(menu->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&info)))) {
+                dialog = NewDialog(before);
+            }
+        }
+        OleUninitialize();
+        done = true;
+    });
+    tools::PumpUntil([&] { return done.load(); }, 10000); // the caller's windows answer what is sent to them
+    invoker.join();
+    return dialog;
+}
+
+RECT WindowRect(HWND window) {
+    RECT r = {};
+    GetWindowRect(window, &r);
+    return r;
+}
+
+bool Inside(const RECT& inner, const RECT& outer) {
+    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+           inner.bottom <= outer.bottom;
+}
+
+void CloseDialog(HWND dialog) {
+    PostMessageW(dialog, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(tools::WaitUntil([dialog] { return !IsWindow(dialog); }, 3000));
+}
+
+// A thread starts in the process's awareness, not its creator's; the dialog's thread takes the invoker's.
+TEST(DialogDpi, TheDialogHasTheInvokingThreadsAwareness) {
     TempDirectory dir;
-    const std::vector<std::wstring> files = {dir.File(L"placed.txt")};
-    HWND first = CreateWindowW(L"STATIC", L"first", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-    HWND second = CreateWindowW(L"STATIC", L"second", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-    g_onSecondMonitor = second;
-    struct Row {
-        const char* name;
-        HWND invoker;
-        POINT cursor;
-        RECT work;
+    const std::vector<std::wstring> files = {dir.File(L"aware.txt")};
+    const std::pair<DPI_AWARENESS_CONTEXT, DPI_AWARENESS> rows[] = {
+        {DPI_AWARENESS_CONTEXT_UNAWARE, DPI_AWARENESS_UNAWARE},
+        {DPI_AWARENESS_CONTEXT_SYSTEM_AWARE, DPI_AWARENESS_SYSTEM_AWARE},
+        {DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2, DPI_AWARENESS_PER_MONITOR_AWARE},
     };
-    const Row rows[] = {
-        {"from a window on the second monitor", second, {10, 10}, {1024, 0, 2944, 1040}},
-        {"from a window on the first monitor", first, {2000, 10}, {0, 0, 1024, 728}},
-        {"no window, the cursor on the second monitor", nullptr, {2000, 500}, {1024, 0, 2944, 1040}},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        g_cursor = row.cursor;
-        HWND dialog = InvokeOnThisThread(files, nullptr, row.invoker);
+    for (const auto& [context, awareness] : rows) {
+        SCOPED_TRACE(::testing::Message() << "invoker's awareness " << awareness);
+        HWND dialog = InvokeInAwareness(context, files, nullptr, nullptr);
         ASSERT_NE(dialog, nullptr);
-        RECT placed = {};
-        GetWindowRect(dialog, &placed);
-        const int width = placed.right - placed.left;
-        const int height = placed.bottom - placed.top;
-        EXPECT_EQ(placed.left, row.work.left + (row.work.right - row.work.left - width) / 2);
-        EXPECT_EQ(placed.top, row.work.top + (row.work.bottom - row.work.top - height) / 2);
-        EXPECT_GE(width, 435);
-        PostMessageW(dialog, WM_CLOSE, 0, 0);
-        EXPECT_TRUE(tools::WaitUntil([dialog] { return !IsWindow(dialog); }, 3000));
+        EXPECT_EQ(WindowAwareness(dialog), awareness);
+        CloseDialog(dialog);
     }
-    DestroyWindow(first);
-    DestroyWindow(second);
     EXPECT_TRUE(tools::WaitUntil([] { return CanUnloadNow() == S_OK; }, 3000));
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Pathlift");
     Take();
-    OleUninitialize();
+}
+
+// The monitor is the invocation point's, else the invoking window's, else the cursor's; there a per-monitor aware
+// dialog is sized for that monitor's DPI (the minimum 435 x 306 at 96 DPI, twice that at 192, the template's size
+// at 192 twice its size at 96) and centred on its work area; a dialog of any other awareness keeps the one DPI of
+// its thread. A desktop folder view spans both monitors and lies mostly on the larger.
+TEST(DialogPlacement, OnTheMonitorInvokedAtSizedForItsDpiAndCentredOnItsWorkArea) {
+    const TwoMonitors monitors(Loaded().module);
+    ASSERT_TRUE(monitors.Patched());
+    TempDirectory dir;
+    const std::vector<std::wstring> files = {dir.File(L"placed.txt")};
+    HWND desktop = CreateWindowW(L"STATIC", L"desktop folder view", WS_POPUP, 0, 0, 4480, 1440, nullptr, nullptr,
+                                 nullptr, nullptr);
+    HWND onSmaller =
+        CreateWindowW(L"STATIC", L"folder window", WS_POPUP, 3000, 100, 800, 600, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_EQ(FakeMonitorFromWindow(desktop, MONITOR_DEFAULTTONEAREST), kPrimary.handle);
+    const POINT onPrimary = {1000, 700};
+    const POINT onSmallerMonitor = {3500, 600};
+    const auto perMonitor = DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2;
+    struct Row {
+        const char* name;
+        DPI_AWARENESS_CONTEXT awareness;
+        HWND window;
+        const POINT* invokedAt;
+        POINT cursor;
+        const FakeMonitor* monitor;
+        int scale; // the size in units of the per-monitor dialog's size at 96 DPI
+    };
+    const Row rows[] = {
+        {"per-monitor, invoked on the primary", perMonitor, desktop, &onPrimary, {3500, 600}, &kPrimary, 1},
+        {"per-monitor, invoked on the smaller under the view",
+         perMonitor,
+         desktop,
+         &onSmallerMonitor,
+         {10, 10},
+         &kSmallerAt200,
+         2},
+        {"per-monitor, the view without a point", perMonitor, desktop, nullptr, {3500, 600}, &kPrimary, 1},
+        {"per-monitor, a window on the smaller", perMonitor, onSmaller, nullptr, {10, 10}, &kSmallerAt200, 2},
+        {"per-monitor, no window: the cursor's", perMonitor, nullptr, nullptr, {3500, 600}, &kSmallerAt200, 2},
+        {"unaware, invoked on the smaller",
+         DPI_AWARENESS_CONTEXT_UNAWARE,
+         desktop,
+         &onSmallerMonitor,
+         {10, 10},
+         &kSmallerAt200,
+         1},
+        {"system aware, invoked on the smaller",
+         DPI_AWARENESS_CONTEXT_SYSTEM_AWARE,
+         desktop,
+         &onSmallerMonitor,
+         {10, 10},
+         &kSmallerAt200,
+         1},
+    };
+    int width96 = 0;
+    int height96 = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        g_fakeCursor = row.cursor;
+        HWND dialog = InvokeInAwareness(row.awareness, files, row.window, row.invokedAt);
+        ASSERT_NE(dialog, nullptr);
+        const RECT placed = WindowRect(dialog);
+        const RECT& work = row.monitor->work;
+        const int width = placed.right - placed.left;
+        const int height = placed.bottom - placed.top;
+        if (width96 == 0) {
+            width96 = width;
+            height96 = height;
+            EXPECT_GE(width, 435);
+            EXPECT_GE(height, 306);
+        }
+        EXPECT_EQ(width, width96 * row.scale);
+        EXPECT_EQ(height, height96 * row.scale);
+        EXPECT_EQ(placed.left, work.left + (work.right - work.left - width) / 2);
+        EXPECT_EQ(placed.top, work.top + (work.bottom - work.top - height) / 2);
+        EXPECT_TRUE(Inside(placed, work));
+        CloseDialog(dialog);
+    }
+    DestroyWindow(desktop);
+    DestroyWindow(onSmaller);
+    EXPECT_TRUE(tools::WaitUntil([] { return CanUnloadNow() == S_OK; }, 3000));
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Pathlift");
+    Take();
+}
+
+// WM_DPICHANGED as Windows sends it when the scaling of the dialog's monitor changes: the suggested rectangle
+// keeps the top left corner and scales the size. The dialog takes it, grown where it is below the minimum at the
+// new DPI, and stays inside the work area.
+TEST(DialogPlacement, ADpiChangeTakesTheSuggestedRectangleAtLeastTheMinimumAtTheNewDpi) {
+    const TwoMonitors monitors(Loaded().module);
+    ASSERT_TRUE(monitors.Patched());
+    TempDirectory dir;
+    const POINT onSmallerMonitor = {3500, 600};
+    HWND dialog = InvokeInAwareness(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2, {dir.File(L"rescaled.txt")}, nullptr,
+                                    &onSmallerMonitor);
+    ASSERT_NE(dialog, nullptr);
+    const RECT at192 = WindowRect(dialog);
+    const int width = at192.right - at192.left;
+    const int height = at192.bottom - at192.top;
+    struct Row {
+        const char* name;
+        UINT dpi;
+        RECT suggested;
+        RECT expected;
+    };
+    const Row rows[] = {
+        {"to 100 %",
+         96,
+         {at192.left, at192.top, at192.left + width / 2, at192.top + height / 2},
+         {at192.left, at192.top, at192.left + width / 2, at192.top + height / 2}},
+        {"back to 200 %", 192, at192, at192},
+        {"to 200 %, a rectangle below the minimum",
+         192,
+         {at192.left, at192.top, at192.left + 800, at192.top + 600},
+         {at192.left, at192.top, at192.left + std::max(800, 870), at192.top + std::max(600, 612)}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        RECT suggested = row.suggested;
+        SendMessageW(dialog, WM_DPICHANGED, MAKEWPARAM(row.dpi, row.dpi), reinterpret_cast<LPARAM>(&suggested));
+        const RECT now = WindowRect(dialog);
+        EXPECT_TRUE(EqualRect(&now, &row.expected))
+            << now.left << "," << now.top << " to " << now.right << "," << now.bottom;
+        EXPECT_TRUE(Inside(now, kSmallerAt200.work));
+    }
+    CloseDialog(dialog);
+    EXPECT_TRUE(tools::WaitUntil([] { return CanUnloadNow() == S_OK; }, 3000));
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Pathlift");
+    Take();
 }
 
 // On Windows a CoUninitialize unloads every DLL the thread's COM loaded without asking DllCanUnloadNow (Wine's asks
