@@ -4,6 +4,7 @@
 #include "copy_dialog.h"
 
 #include "dialog_thread.h"
+#include "display_scale.h"
 #include "option_controls.h"
 #include "placement.h"
 #include "selected_files.h"
@@ -87,16 +88,9 @@ INT_PTR AbandonDialog(HWND hDlg) {
     return FALSE;
 }
 
-// The work area (the monitor less the taskbar and other docked bars) of the monitor that shows the window the
-// dialog was asked from, or, without one, of the monitor under the cursor. Where the system names no monitor, the
-// desktop's client area as a whole.
-ScreenArea WorkAreaFor(HWND invoker) {
-    HMONITOR monitor = nullptr;
-    if (invoker != nullptr) {
-        monitor = MonitorFromWindow(invoker, MONITOR_DEFAULTTONEAREST);
-    } else if (POINT cursor = {}; GetCursorPos(&cursor)) {
-        monitor = MonitorFromPoint(cursor, MONITOR_DEFAULTTONEAREST);
-    }
+// The work area (the monitor less the taskbar and other docked bars) of the monitor. Where the system names no
+// monitor, the desktop's client area as a whole.
+ScreenArea WorkArea(HMONITOR monitor) {
     MONITORINFO info = {};
     info.cbSize = sizeof(info);
     if (monitor != nullptr && GetMonitorInfoW(monitor, &info)) {
@@ -105,6 +99,44 @@ ScreenArea WorkAreaFor(HWND invoker) {
     RECT desktop = {};
     GetClientRect(GetDesktopWindow(), &desktop);
     return {desktop.left, desktop.top, desktop.right, desktop.bottom};
+}
+
+// Sizes the still hidden dialog for its monitor's DPI and centres it on that monitor's work area. The dialog
+// manager made the window where the template puts it (the primary monitor) and at that DPI; a per-monitor aware
+// window that only later moves to a monitor of another DPI would be resized by the system around a centre computed
+// for the old size. So the window goes onto its monitor first, where it takes that monitor's DPI (and the dialog
+// manager lays out the controls for it), then gets the size for that DPI and its place, computed from the size
+// the template had at the DPI it was laid out for.
+void PlaceOnMonitor(HWND hDlg, HMONITOR monitor) {
+    const ScreenArea area = WorkArea(monitor);
+    RECT laid = {};
+    GetWindowRect(hDlg, &laid);
+    const WindowSize laidSize = {laid.right - laid.left, laid.bottom - laid.top};
+    const auto laidDpi = static_cast<int>(WindowDpi(hDlg));
+    const auto dpi = static_cast<int>(DpiOnMonitor(monitor));
+    const WindowSize scaled = ScaledSize(laidSize, laidDpi, dpi);
+    const WindowSize size = CopyDialogSize(scaled.width, scaled.height, dpi);
+    const WindowOrigin origin = CentredInArea(area, size);
+    KeepDialogSizeOnDpiChange(hDlg);
+    if (dpi != laidDpi) {
+        const WindowOrigin there = CentredInArea(area, laidSize);
+        SetWindowPos(hDlg, nullptr, there.x, there.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    MoveWindow(hDlg, origin.x, origin.y, size.width, size.height, FALSE);
+}
+
+// The window's DPI changed: the user dragged it onto a monitor of another scaling, or changed the scaling. The
+// system's suggested rectangle keeps the window under the user's hand at the new DPI; it is taken as it is, only
+// grown to the minimum at the new DPI. The dialog manager still lays out the controls and changes their fonts.
+INT_PTR OnDpiChanged(HWND hDlg, WPARAM wParam, LPARAM lParam) noexcept {
+    if (lParam == 0) {
+        return FALSE;
+    }
+    const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
+    const WindowSize size =
+        CopyDialogSize(suggested.right - suggested.left, suggested.bottom - suggested.top, LOWORD(wParam));
+    SetWindowPos(hDlg, nullptr, suggested.left, suggested.top, size.width, size.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    return FALSE;
 }
 
 INT_PTR OnInitDialog(HWND hDlg, LPARAM lParam) noexcept {
@@ -133,12 +165,7 @@ INT_PTR OnInitDialog(HWND hDlg, LPARAM lParam) noexcept {
     } catch (...) {
         return AbandonDialog(hDlg);
     }
-    // The dialog manager has already sized the window for the template at the current font and resolution.
-    RECT sized = {};
-    GetWindowRect(hDlg, &sized);
-    const WindowSize size = CopyDialogSize(sized.right - sized.left, sized.bottom - sized.top);
-    const WindowOrigin origin = CentredInArea(WorkAreaFor(start.invoker), size);
-    MoveWindow(hDlg, origin.x, origin.y, size.width, size.height, FALSE);
+    PlaceOnMonitor(hDlg, start.monitor);
     return TRUE;
 }
 
@@ -224,6 +251,8 @@ INT_PTR CALLBACK DlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) 
         return OnCommand(hDlg, wParam);
     case WM_CLOSE:
         return OnClose(hDlg);
+    case WM_DPICHANGED:
+        return OnDpiChanged(hDlg, wParam, lParam);
     case WM_NCDESTROY:
         OnFinalDestroy(hDlg);
         return FALSE; // not handled: the dialog manager finishes the destruction

@@ -1,11 +1,14 @@
 // The copy dialog's own thread. It holds a loader reference on this module from before it starts until
 // FreeLibraryAndExitThread, so the module's code stays mapped under it whoever else lets go, and the host's process
 // reference (SHGetInstanceExplorer), as the shell's own UI threads do, so that a host that waits for its
-// references before ending waits for the dialog too.
+// references before ending waits for the dialog too. A new thread starts in the process's DPI awareness, and a
+// window takes its thread's: the dialog's thread takes the invoking thread's, as the shell's folder windows of a
+// mixed-mode Explorer are per-monitor aware where the process is not.
 
 #include "dialog_thread.h"
 
 #include "copy_dialog.h"
+#include "display_scale.h"
 
 #include "engine/win/unique_handles.h"
 #include "res/resource.h"
@@ -30,8 +33,9 @@ struct Handshake {
 struct ThreadStart {
     HINSTANCE resources;
     CopyDialogStart dialog;
-    HMODULE module;    // the thread's loader reference
-    IUnknown* process; // the host's process reference, or null
+    HMODULE module;                  // the thread's loader reference
+    IUnknown* process;               // the host's process reference, or null
+    DPI_AWARENESS_CONTEXT awareness; // the invoking thread's; null where the system has no per-thread awareness
     Handshake* handshake;
 };
 
@@ -76,6 +80,7 @@ DWORD WINAPI DialogThread(void* parameter) {
     std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(parameter));
     const HMODULE module = start->module;
     IUnknown* process = start->process;
+    AdoptDpiAwareness(start->awareness);
     MakeAndRun(*start); // nothing in it throws: the dialog procedure keeps its own exceptions
     start.reset();
     if (process != nullptr) {
@@ -108,7 +113,7 @@ HRESULT StartCopyDialogThread(HINSTANCE resources, CopyDialogStart dialog) noexc
         return HRESULT_FROM_WIN32(GetLastError());
     }
     const UniqueHandle ready(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    auto* start = new (std::nothrow) ThreadStart{resources, {}, module, nullptr, nullptr};
+    auto* start = new (std::nothrow) ThreadStart{resources, {}, module, nullptr, ThreadDpiAwareness(), nullptr};
     if (ready == nullptr || start == nullptr) {
         const HRESULT hr = ready == nullptr ? HRESULT_FROM_WIN32(GetLastError()) : E_OUTOFMEMORY;
         delete start;

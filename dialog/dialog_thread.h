@@ -8,16 +8,16 @@
 
 namespace pathlift {
 
-// What the dialog is made with: the selection, which it moves out of while it starts, and the window it was asked
-// from (null when there is none), whose monitor it appears on.
+// What the dialog is made with: the selection, which it moves out of while it starts, and the monitor it appears
+// on (null: the primary monitor's).
 struct CopyDialogStart {
     Selection files;
-    HWND invoker = nullptr;
+    HMONITOR monitor = nullptr;
 };
 
-// Makes the copy dialog from the template in `resources` on a new thread and returns once the dialog exists (S_OK)
-// or has refused to start (a failure result: an empty selection, no memory, no thread). Meanwhile the calling
-// thread answers messages sent to it, and nothing else.
+// Makes the copy dialog from the template in `resources` on a new thread, in the calling thread's DPI awareness,
+// and returns once the dialog exists (S_OK) or has refused to start (a failure result: an empty selection, no
+// memory, no thread). Meanwhile the calling thread answers messages sent to it, and nothing else.
 HRESULT StartCopyDialogThread(HINSTANCE resources, CopyDialogStart start) noexcept;
 
 // Dialog threads of this module that have not ended yet.

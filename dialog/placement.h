@@ -1,11 +1,13 @@
 #pragma once
-// Where the copy dialog goes and how large it is: at least 435 x 306 pixels, larger where the template needs more
-// at the current font and resolution, centred on the work area of the monitor it is asked from and kept inside it.
+// Where the copy dialog goes and how large it is: at least 435 x 306 pixels at 96 DPI and as much more at a higher
+// DPI, larger where the template needs more, centred on the work area of the monitor it is asked from and kept
+// inside it.
 
 namespace pathlift {
 
 inline constexpr int kCopyDialogWidth = 435;
 inline constexpr int kCopyDialogHeight = 306;
+inline constexpr int kUnscaledDpi = 96;
 
 struct WindowSize {
     int width;
@@ -19,11 +21,22 @@ struct WindowOrigin {
     friend bool operator==(const WindowOrigin&, const WindowOrigin&) = default;
 };
 
-// In each dimension the larger of 435 x 306 and the outer size the dialog manager gave the template, so no control
-// is ever cut off (a large font or 150 % scaling needs more) and the usual setting keeps its familiar size.
-constexpr WindowSize CopyDialogSize(int templateWidth, int templateHeight) {
-    return {templateWidth > kCopyDialogWidth ? templateWidth : kCopyDialogWidth,
-            templateHeight > kCopyDialogHeight ? templateHeight : kCopyDialogHeight};
+// length * to / from, rounded to the nearest pixel as MulDiv rounds (lengths and DPIs are positive).
+constexpr int Scaled(int length, int from, int to) {
+    return from > 0 ? static_cast<int>((static_cast<long long>(length) * to + from / 2) / from) : length;
+}
+
+constexpr WindowSize ScaledSize(WindowSize size, int fromDpi, int toDpi) {
+    return {Scaled(size.width, fromDpi, toDpi), Scaled(size.height, fromDpi, toDpi)};
+}
+
+// In each dimension the larger of 435 x 306 scaled to the window's DPI and the outer size the dialog manager gave
+// the template at that DPI, so no control is ever cut off (a large font needs more) and the usual setting keeps
+// its familiar size.
+constexpr WindowSize CopyDialogSize(int templateWidth, int templateHeight, int dpi) {
+    const int width = Scaled(kCopyDialogWidth, kUnscaledDpi, dpi);
+    const int height = Scaled(kCopyDialogHeight, kUnscaledDpi, dpi);
+    return {templateWidth > width ? templateWidth : width, templateHeight > height ? templateHeight : height};
 }
 
 // A rectangle of the screen, in the system's order: left, top, right, bottom.

@@ -84,6 +84,39 @@ for preset in win32 win64; do
     done
 done
 
+# Windows 11's right-click, where the classic entry steps aside for the packaged command: the 64-bit DLL only (the
+# 32-bit one never steps aside), the bench run as explorer.exe in a prefix that reports Windows 11 (Wine takes the
+# version from the NT keys when no Windows version is configured; Wine 8 has no name for Windows 11).
+windows11_rows() {
+    local key='HKLM\Software\Microsoft\Windows NT\CurrentVersion' view n explorer status=0 build
+    build="$(wine reg query "$key" /v CurrentBuildNumber /reg:64 2>/dev/null | awk '/CurrentBuildNumber/ { print $3 }' | tr -d '\r')"
+    for view in 64 32; do
+        wine reg add "$key" /v CurrentMajorVersionNumber /t REG_DWORD /d 10 /f /reg:$view >/dev/null 2>&1
+        wine reg add "$key" /v CurrentMinorVersionNumber /t REG_DWORD /d 0 /f /reg:$view >/dev/null 2>&1
+        wine reg add "$key" /v CurrentBuildNumber /d 22000 /f /reg:$view >/dev/null 2>&1
+    done
+    explorer="$(mktemp -d)"
+    cp build/win64/tools/right_click_bench.exe "$explorer/explorer.exe"
+    for n in 1 1000 100000; do
+        echo "== win64: one right-click on $n items on Windows 11, the classic entry stepping aside"
+        wine "$explorer/explorer.exe" "$n" --windows11 \
+            "after=$(/usr/lib/wine/wine64 winepath -w "$root/build/win64/Pathlift.dll")" |
+            sed "s/^/win64 /" >>"$results/rightclick.txt" || {
+            echo "bench: the Windows 11 right-click bench failed for $n items" >&2
+            status=1
+            break
+        }
+    done
+    rm -rf "$explorer"
+    for view in 64 32; do
+        wine reg delete "$key" /v CurrentMajorVersionNumber /f /reg:$view >/dev/null 2>&1
+        wine reg delete "$key" /v CurrentMinorVersionNumber /f /reg:$view >/dev/null 2>&1
+        wine reg add "$key" /v CurrentBuildNumber /d "${build:-7601}" /f /reg:$view >/dev/null 2>&1
+    done
+    return $status
+}
+windows11_rows || exit 1
+
 git worktree remove --force "$baseline_tree"
 
 # Debian's own interpreter, which has its matplotlib.

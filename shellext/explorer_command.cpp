@@ -11,6 +11,9 @@
 #include "engine/selection.h"
 #include "engine/win/unique_handles.h"
 
+#include <shlguid.h>
+#include <shlwapi.h>
+
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
@@ -90,6 +93,9 @@ CExplorerCommand::CExplorerCommand() {
 }
 
 CExplorerCommand::~CExplorerCommand() {
+    if (site_ != nullptr) {
+        site_->Release();
+    }
     RemoveLiveObject();
 }
 
@@ -105,14 +111,19 @@ HRESULT CExplorerCommand::Create(REFIID riid, void** ppv) noexcept {
     return hr;
 }
 
+// IUnknown gives the IExplorerCommand pointer: that is the object's identity, whichever interface is asked.
 STDMETHODIMP CExplorerCommand::QueryInterface(REFIID riid, void** ppv) {
     *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IExplorerCommand) && !IsEqualIID(riid, IID_IUnknown)) {
+    if (IsEqualIID(riid, IID_IExplorerCommand) || IsEqualIID(riid, IID_IUnknown)) {
+        TraceA("CExplorerCommand::QueryInterface()==>IID_IExplorerCommand\r\n");
+        *ppv = static_cast<IExplorerCommand*>(this);
+    } else if (IsEqualIID(riid, IID_IObjectWithSite)) {
+        TraceA("CExplorerCommand::QueryInterface()==>IID_IObjectWithSite\r\n");
+        *ppv = static_cast<IObjectWithSite*>(this);
+    } else {
         TraceA("CExplorerCommand::QueryInterface()==>Unknown Interface!\r\n");
         return E_NOINTERFACE;
     }
-    TraceA("CExplorerCommand::QueryInterface()==>IID_IExplorerCommand\r\n");
-    *ppv = static_cast<IExplorerCommand*>(this);
     AddRef();
     return S_OK;
 }
@@ -183,11 +194,13 @@ STDMETHODIMP CExplorerCommand::GetState(IShellItemArray* psiItemArray, BOOL fOkT
     return S_OK;
 }
 
-// The same selection and the same dialog as the classic handler's command; the bind context is not used. The shell
-// hands over no window, so the dialog appears on the monitor under the cursor.
+// The same selection and the same dialog as the classic handler's command; the bind context is not used. Invoke
+// hands over no window: the dialog appears on the monitor of the site's window, else on the one under the cursor
+// (which after Shift+F10 or the Menu key may be anywhere).
 STDMETHODIMP CExplorerCommand::Invoke(IShellItemArray* psiItemArray, IBindCtx*) {
     TraceA("CExplorerCommand::Invoke()\r\n");
-    return ComBoundary([&] { return ShowCopyDialog(CollectItemPaths(psiItemArray), nullptr); });
+    const HMONITOR monitor = DialogMonitor(nullptr, SiteWindow());
+    return ComBoundary([&] { return ShowCopyDialog(CollectItemPaths(psiItemArray), monitor); });
 }
 
 STDMETHODIMP CExplorerCommand::GetFlags(EXPCMDFLAGS* pFlags) {
@@ -197,6 +210,48 @@ STDMETHODIMP CExplorerCommand::GetFlags(EXPCMDFLAGS* pFlags) {
     }
     *pFlags = ECF_DEFAULT;
     return S_OK;
+}
+
+// The site replaces the one held before; null lets it go.
+STDMETHODIMP CExplorerCommand::SetSite(IUnknown* pUnkSite) {
+    TraceA("CExplorerCommand::SetSite()\r\n");
+    if (pUnkSite != nullptr) {
+        pUnkSite->AddRef();
+    }
+    if (site_ != nullptr) {
+        site_->Release();
+    }
+    site_ = pUnkSite;
+    return S_OK;
+}
+
+// The site's own answer to QueryInterface; without a site, E_FAIL and null.
+STDMETHODIMP CExplorerCommand::GetSite(REFIID riid, void** ppvSite) {
+    TraceA("CExplorerCommand::GetSite()\r\n");
+    if (ppvSite == nullptr) {
+        return E_POINTER;
+    }
+    *ppvSite = nullptr;
+    return site_ != nullptr ? site_->QueryInterface(riid, ppvSite) : E_FAIL;
+}
+
+// The window of the Explorer that holds the menu: the site's top-level browser, asked as a service.
+HWND CExplorerCommand::SiteWindow() const noexcept {
+    if (site_ == nullptr) {
+        return nullptr;
+    }
+    IShellBrowser* browser = nullptr;
+    if (FAILED(IUnknown_QueryService(site_, SID_STopLevelBrowser, IID_IShellBrowser,
+                                     reinterpret_cast<void**>(&browser))) ||
+        browser == nullptr) {
+        return nullptr;
+    }
+    HWND window = nullptr;
+    if (FAILED(browser->GetWindow(&window))) {
+        window = nullptr;
+    }
+    browser->Release();
+    return window;
 }
 
 // One command, no submenu.

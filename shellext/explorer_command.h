@@ -1,6 +1,7 @@
 #pragma once
 // The command that Windows 11's own context menu shows for a selection, declared by our package: the same entry
-// and the same copy dialog as the classic handler, reached through IExplorerCommand.
+// and the same copy dialog as the classic handler, reached through IExplorerCommand. Its site, which the menu
+// gives it through IObjectWithSite, names Explorer's window, whose monitor the dialog appears on.
 
 #include <windows.h>
 
@@ -8,7 +9,7 @@
 
 namespace pathlift {
 
-class CExplorerCommand final : public IExplorerCommand {
+class CExplorerCommand final : public IExplorerCommand, public IObjectWithSite {
 public:
     // A new command answering QueryInterface(riid); destroyed again at once when that fails.
     static HRESULT Create(REFIID riid, void** ppv) noexcept;
@@ -26,11 +27,17 @@ public:
     STDMETHODIMP GetFlags(EXPCMDFLAGS* pFlags) override;
     STDMETHODIMP EnumSubCommands(IEnumExplorerCommand** ppEnum) override;
 
+    STDMETHODIMP SetSite(IUnknown* pUnkSite) override;
+    STDMETHODIMP GetSite(REFIID riid, void** ppvSite) override;
+
 private:
     CExplorerCommand();
     ~CExplorerCommand();
 
-    LONG references_ = 0; // interlocked: a caller may AddRef and Release on threads of its own
+    HWND SiteWindow() const noexcept;
+
+    LONG references_ = 0;      // interlocked: a caller may AddRef and Release on threads of its own
+    IUnknown* site_ = nullptr; // one reference held while set
 };
 
 // The command's canonical name. {A0F17042-2006-49EF-AC14-F07B802DB293}

@@ -1,13 +1,16 @@
 // PackagedCommandShown: whether Explorer shows our packaged command, so the classic entry steps aside. What the
-// system, the installer's notes and the package store say is asked once per process and kept: Explorer loads a
-// package's menu extensions only when it starts, so a package registered later changes nothing for this process,
-// and a right-click asks nothing new. The selection is judged from its path text each time.
+// system, the host, the installer's notes and the package store say is asked once per process and kept: Explorer
+// loads a package's menu extensions only when it starts, so a package registered later changes nothing for this
+// process, and a right-click asks nothing new. The selection is judged by its folder alone, from the folder's path
+// text: one question whatever the number of items, and none of them rendered.
 
 #include "packaged_command.h"
 
-#include "shell_menu_ext.h"
+#include <shlobj.h>
 
 #include <initializer_list>
+#include <memory>
+#include <new>
 
 namespace pathlift {
 
@@ -39,19 +42,18 @@ bool StartsWithUncComponent(std::u16string_view text) noexcept {
 
 } // namespace
 
-bool IsDriveOrShareRoot(std::u16string_view path) noexcept {
+bool ItemsAreFilesAndFolders(std::u16string_view path) noexcept {
     if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
         const std::u16string_view rest = path.substr(2);
         // "\\?\" and "\\.\": a device path, "UNC\server\share" or a drive or volume and what follows it.
         if (rest.size() >= 2 && (rest[0] == u'?' || rest[0] == u'.') && IsSeparator(rest[1])) {
             const std::u16string_view device = rest.substr(2);
-            return StartsWithUncComponent(device) ? Components(device.substr(3)) <= 2 : Components(device) <= 1;
+            return StartsWithUncComponent(device) ? Components(device.substr(3)) >= 2 : Components(device) >= 1;
         }
-        return Components(rest) <= 2; // \\server\share
+        return Components(rest) >= 2; // \\server\share and below; \\server alone holds shares
     }
-    const bool driveLetter = path.size() >= 2 && path[1] == u':' &&
-                             ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z'));
-    return driveLetter && Components(path.substr(2)) == 0;
+    return path.size() >= 2 && path[1] == u':' &&
+           ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z'));
 }
 
 #if defined(_WIN64)
@@ -142,10 +144,28 @@ bool FamilyInstalledForUser(const wchar_t* family) noexcept {
     return (status == ERROR_SUCCESS || status == ERROR_INSUFFICIENT_BUFFER) && count != 0;
 }
 
+// Microsoft documents packaged desktop4:FileExplorerContextMenus verbs for File Explorer's own menu and for no
+// other program's: the open and save dialogs of other programs show the classic menu, which without the classic
+// entry would have none. So the classic entry steps aside in Explorer's process alone, told by its file name.
+bool HostIsExplorer() noexcept {
+    wchar_t path[MAX_PATH + 1] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH) {
+        return false;
+    }
+    const wchar_t* name = path;
+    for (const wchar_t* c = path; *c != L'\0'; ++c) {
+        if (*c == L'\\' || *c == L'/') {
+            name = c + 1;
+        }
+    }
+    return CompareStringOrdinal(name, -1, L"explorer.exe", -1, TRUE) == CSTR_EQUAL;
+}
+
 // Cheapest first. A package without a registration time, or one registered after this process started, is one
 // Explorer has not loaded.
 bool ProcessShowsThePackage() noexcept {
-    if (WindowsBuild() < kFirstWindows11Build) {
+    if (WindowsBuild() < kFirstWindows11Build || !HostIsExplorer()) {
         return false;
     }
     wchar_t family[kFamilyNameCapacity] = {};
@@ -165,31 +185,27 @@ bool ProcessShowsThePackageOnce() noexcept {
 
 } // namespace
 
-bool PackagedCommandShown(IDataObject* selection) noexcept {
-    if (!ProcessShowsThePackageOnce()) {
+// The folder's path, asked of its item id list alone: no item of the selection is looked at. The desktop's own
+// view shows This PC, the Recycle Bin and the like among the files of the desktop folder, so it never counts as a
+// folder of files and folders. Without a folder (a host that gives none) the classic entry stays: two entries are
+// better than none.
+bool PackagedCommandShown(PCIDLIST_ABSOLUTE folder) noexcept {
+    if (folder == nullptr || ILIsEmpty(folder) || !ProcessShowsThePackageOnce()) {
         return false;
     }
-    try {
-        const Selection items = CollectSelectedFiles(selection);
-        if (items.empty()) {
-            return false;
-        }
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            if (IsDriveOrShareRoot(items[i])) {
-                return false;
-            }
-        }
-        return true;
-    } catch (...) {
-        return false; // out of memory: the classic entry, which is never wrong to show
+    constexpr DWORD kPathCapacity = 32768;
+    const std::unique_ptr<wchar_t[]> path(new (std::nothrow) wchar_t[kPathCapacity]);
+    if (path == nullptr || !SHGetPathFromIDListEx(folder, path.get(), kPathCapacity, GPFIDL_DEFAULT)) {
+        return false;
     }
+    return ItemsAreFilesAndFolders(reinterpret_cast<const char16_t*>(path.get()));
 }
 
 #else
 
 // This build runs only in 32-bit processes (Windows 11 has no 32-bit edition), which cannot load the 64-bit
 // in-process server of our packaged command: the classic entry is the only one their menus can show.
-bool PackagedCommandShown(IDataObject*) noexcept {
+bool PackagedCommandShown(PCIDLIST_ABSOLUTE) noexcept {
     return false;
 }
 

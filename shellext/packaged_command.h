@@ -4,18 +4,21 @@
 
 #include <windows.h>
 
-#include <objidl.h>
+#include <shtypes.h>
 
 #include <string_view>
 
 namespace pathlift {
 
-// True only where Explorer can show the packaged command for every selected item: Windows 11, our package
-// registered for this user before this process started, and no drive or share root among the items.
-bool PackagedCommandShown(IDataObject* selection) noexcept;
+// True only where Explorer shows the packaged command for the selection: Windows 11, this process is Explorer, our
+// package registered for this user before this process started, and the selection's folder (Initialize's) a
+// file-system folder, whose items are files and folders. Answered without looking at the items themselves.
+bool PackagedCommandShown(PCIDLIST_ABSOLUTE folder) noexcept;
 
-// A drive's root ("C:\"), a share's root ("\\server\share") or a volume's ("\\?\Volume{...}\"), told from the
-// text alone: the packaged verb is declared for files and directories, and Explorer offers it for neither.
-bool IsDriveOrShareRoot(std::u16string_view path) noexcept;
+// Whether the items of the folder at `path` are files and folders: the path is a drive's, a share's or a volume's
+// root or a folder under one ("C:\", "\\server\share", "\\?\Volume{...}\"), told from the text alone. A
+// server's items are shares and This PC's are drives, whose roots Explorer offers no packaged file or directory
+// verb for.
+bool ItemsAreFilesAndFolders(std::u16string_view path) noexcept;
 
 } // namespace pathlift

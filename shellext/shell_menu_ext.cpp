@@ -80,6 +80,14 @@ bool IsOurCommand(const CMINVOKECOMMANDINFO& info) {
     return LOWORD(reinterpret_cast<ULONG_PTR>(info.lpVerb)) == 0;
 }
 
+// The point where the user invoked the command, which only an extended record that says so carries.
+const POINT* InvokedAt(const CMINVOKECOMMANDINFO& info) {
+    if (info.cbSize >= sizeof(CMINVOKECOMMANDINFOEX) && (info.fMask & CMIC_MASK_PTINVOKE) != 0) {
+        return &reinterpret_cast<const CMINVOKECOMMANDINFOEX&>(info).ptInvoke;
+    }
+    return nullptr;
+}
+
 // Whether the selection has file-system paths at all, asked of the data object without rendering it, so a
 // right-click costs the same for one item as for a hundred thousand. Windows' data object for This PC, Control
 // Panel, the Recycle Bin or Network offers no CF_HDROP: the command would have nothing to copy.
@@ -148,8 +156,9 @@ STDMETHODIMP_(ULONG) CShellMenuExt::Release() {
     return left;
 }
 
-// A second call replaces the first selection; a null data object holds nothing.
-STDMETHODIMP CShellMenuExt::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HKEY) {
+// A second call replaces the first selection and its folder; a null data object holds nothing. The folder that
+// holds the items is kept for the Windows 11 question; without memory for it the question is not asked.
+STDMETHODIMP CShellMenuExt::Initialize(PCIDLIST_ABSOLUTE pidlFolder, IDataObject* pdtobj, HKEY) {
     TraceA("CShellMenuExt::Initialize()\r\n");
     if (dataObject_ != nullptr) {
         dataObject_->Release();
@@ -158,6 +167,7 @@ STDMETHODIMP CShellMenuExt::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, H
     if (dataObject_ != nullptr) {
         dataObject_->AddRef();
     }
+    folder_.reset(pidlFolder != nullptr ? ILClone(pidlFolder) : nullptr);
     return S_OK;
 }
 
@@ -188,7 +198,7 @@ STDMETHODIMP CShellMenuExt::QueryContextMenu(HMENU hmenu, UINT indexMenu, UINT i
         return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
     }
     // Where Windows 11 shows our packaged command for this selection, it shows it in this menu too: one entry.
-    if (PackagedCommandShown(dataObject_)) {
+    if (PackagedCommandShown(folder_.get())) {
         TraceA("Packaged command registered...\r\n");
         return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
     }
@@ -230,14 +240,15 @@ STDMETHODIMP CShellMenuExt::InvokeCommand(CMINVOKECOMMANDINFO* pici) {
     if (pici == nullptr || !IsOurCommand(*pici)) {
         return E_INVALIDARG;
     }
-    return Pathlift(pici->hwnd, pici->lpDirectory, pici->lpVerb, pici->lpParameters, pici->nShow);
+    return Pathlift(pici->hwnd, pici->lpDirectory, pici->lpVerb, pici->lpParameters, pici->nShow, InvokedAt(*pici));
 }
 
-// The dialog has no owner and is shown with SW_SHOW whatever the shell asked; it appears on the monitor of the
-// window the command was chosen in.
-HRESULT CShellMenuExt::Pathlift(HWND hwnd, LPCSTR, LPCSTR, LPCSTR, int) {
+// The dialog has no owner and is shown with SW_SHOW whatever the shell asked; it appears on the monitor where the
+// command was invoked, else on that of the window it was chosen in.
+HRESULT CShellMenuExt::Pathlift(HWND hwnd, LPCSTR, LPCSTR, LPCSTR, int, const POINT* invokedAt) {
     TraceA("CShellMenuExt::Pathlift()\r\n");
-    return ComBoundary([&] { return ShowCopyDialog(CollectSelectedFiles(dataObject_), hwnd); });
+    const HMONITOR monitor = DialogMonitor(invokedAt, hwnd);
+    return ComBoundary([&] { return ShowCopyDialog(CollectSelectedFiles(dataObject_), monitor); });
 }
 
 Selection CollectSelectedFiles(IDataObject* dataObject) {

@@ -2,6 +2,7 @@
 // The context-menu handler the shell creates for a selection of files and folders.
 
 #include "engine/selection.h"
+#include "engine/win/unique_handles.h"
 
 #include <windows.h>
 
@@ -28,10 +29,12 @@ private:
     CShellMenuExt();
     ~CShellMenuExt();
 
-    HRESULT Pathlift(HWND hwnd, LPCSTR lpDirectory, LPCSTR lpVerb, LPCSTR lpParameters, int nShow);
+    HRESULT Pathlift(HWND hwnd, LPCSTR lpDirectory, LPCSTR lpVerb, LPCSTR lpParameters, int nShow,
+                     const POINT* invokedAt);
 
     LONG references_ = 0;               // interlocked: a caller may AddRef and Release on threads of its own
     IDataObject* dataObject_ = nullptr; // one reference held while set
+    UniqueIdList folder_;               // Initialize's folder of the selection, or null
 };
 
 // The file-system paths of the selection, in the data object's order. A null data object, one without a CF_HDROP

@@ -7,7 +7,11 @@
 
 namespace pathlift {
 
-// invoker: the window the command was chosen in, or null (the dialog then appears on the monitor under the cursor).
-HRESULT ShowCopyDialog(Selection files, HWND invoker) noexcept;
+// The monitor the dialog appears on, the first of: the point where the user invoked the command (null: none
+// given); the window the command was chosen in (null: none); the cursor. Asked on the invoking thread, whose DPI
+// awareness gives the point and the window their coordinates.
+HMONITOR DialogMonitor(const POINT* invokedAt, HWND window) noexcept;
+
+HRESULT ShowCopyDialog(Selection files, HMONITOR monitor) noexcept;
 
 } // namespace pathlift

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <ole2.h>
+#include <shtypes.h>
 
 #include <memory>
 #include <type_traits>
@@ -36,6 +37,8 @@ using UniqueHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser
 
 // A string the system reserved for us with the task allocator (a shell item's name, say).
 using UniqueCoTaskMemString = std::unique_ptr<wchar_t, CoTaskMemFreer>;
+// An item id list copied with ILClone, which takes its block from the task allocator.
+using UniqueIdList = std::unique_ptr<ITEMIDLIST, CoTaskMemFreer>;
 
 // A global block locked for the scope's lifetime. reset() unlocks early where the unlock must come before a later
 // call (the clipboard takes a block only once it is unlocked).

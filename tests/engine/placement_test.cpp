@@ -8,7 +8,7 @@ namespace {
 TEST(DialogPlacement, AtLeastTheFixedSizeCentredOnTheWorkAreaAndKeptInsideIt) {
     struct Row {
         ScreenArea area;
-        int templateWidth, templateHeight; // as the dialog manager sized the template
+        int templateWidth, templateHeight; // as the dialog manager sized the template, at 96 DPI
         WindowSize size;
         WindowOrigin origin;
     };
@@ -40,10 +40,33 @@ TEST(DialogPlacement, AtLeastTheFixedSizeCentredOnTheWorkAreaAndKeptInsideIt) {
         SCOPED_TRACE(::testing::Message()
                      << "area " << row.area.left << "," << row.area.top << " to " << row.area.right << ","
                      << row.area.bottom << ", template " << row.templateWidth << " x " << row.templateHeight);
-        const WindowSize size = CopyDialogSize(row.templateWidth, row.templateHeight);
+        const WindowSize size = CopyDialogSize(row.templateWidth, row.templateHeight, 96);
         EXPECT_EQ(size, row.size);
         EXPECT_EQ(CentredInArea(row.area, size), row.origin);
     }
+}
+
+// The minimum scales with the window's DPI, rounded as MulDiv rounds; a template laid out at one DPI is scaled to
+// another the same way before the rule is applied.
+TEST(DialogPlacement, TheMinimumAndTheTemplateScaleWithTheDpi) {
+    struct Row {
+        int dpi;
+        WindowSize laid; // the template at 96 DPI
+        WindowSize size;
+    };
+    const Row rows[] = {
+        {96, {364, 259}, {435, 306}},  {120, {364, 259}, {544, 383}},   {144, {364, 259}, {653, 459}},
+        {192, {364, 259}, {870, 612}}, {192, {507, 371}, {1014, 742}},  {168, {507, 306}, {887, 536}},
+        {72, {364, 259}, {326, 230}},  {288, {300, 400}, {1305, 1200}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(::testing::Message()
+                     << row.dpi << " dpi, template " << row.laid.width << " x " << row.laid.height);
+        const WindowSize scaled = ScaledSize(row.laid, 96, row.dpi);
+        EXPECT_EQ(CopyDialogSize(scaled.width, scaled.height, row.dpi), row.size);
+    }
+    EXPECT_EQ(ScaledSize({1014, 742}, 192, 96), (WindowSize{507, 371})) << "and back";
+    EXPECT_EQ(ScaledSize({435, 306}, 0, 96), (WindowSize{435, 306})) << "no DPI known: unchanged";
 }
 
 } // namespace

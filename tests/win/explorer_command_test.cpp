@@ -7,11 +7,14 @@
 #include "tests/win/shell_support.h"
 #include "tests/win/temp_directory.h"
 #include "tests/win/trace_capture.h"
+#include "tests/win/two_monitors.h"
 #include "tools/console.h"
 #include "tools/dialog_driver.h"
 
 #include <gtest/gtest.h>
 
+#include <servprov.h>
+#include <shlguid.h>
 #include <shlobj.h>
 #include <shobjidl.h>
 
@@ -323,6 +326,141 @@ TEST_F(ExplorerCommand, InvokeCopiesTheFileSystemPathsInTheArraysOrder) {
         }
         EXPECT_EQ(unload, S_OK);
     }
+}
+
+// Explorer's browser as a command's site offers it: the top-level browser service, whose window is Explorer's.
+class FolderWindowBrowser final : public IShellBrowser {
+public:
+    HWND window = nullptr; // null: GetWindow fails
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IOleWindow) || IsEqualIID(riid, IID_IShellBrowser)
+                   ? this
+                   : nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; } // lives on the test's stack
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetWindow(HWND* out) override {
+        *out = window;
+        return window != nullptr ? S_OK : E_FAIL;
+    }
+    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP InsertMenusSB(HMENU, LPOLEMENUGROUPWIDTHS) override { return E_NOTIMPL; }
+    STDMETHODIMP SetMenuSB(HMENU, HOLEMENU, HWND) override { return E_NOTIMPL; }
+    STDMETHODIMP RemoveMenusSB(HMENU) override { return E_NOTIMPL; }
+    STDMETHODIMP SetStatusTextSB(LPCWSTR) override { return E_NOTIMPL; }
+    STDMETHODIMP EnableModelessSB(BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP TranslateAcceleratorSB(MSG*, WORD) override { return E_NOTIMPL; }
+    STDMETHODIMP BrowseObject(PCUIDLIST_RELATIVE, UINT) override { return E_NOTIMPL; }
+    STDMETHODIMP GetViewStateStream(DWORD, IStream**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetControlWindow(UINT, HWND*) override { return E_NOTIMPL; }
+    STDMETHODIMP SendControlMsg(UINT, UINT, WPARAM, LPARAM, LRESULT*) override { return E_NOTIMPL; }
+    STDMETHODIMP QueryActiveShellView(IShellView**) override { return E_NOTIMPL; }
+    STDMETHODIMP OnViewWindowActive(IShellView*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetToolbarItems(LPTBBUTTONSB, UINT, UINT) override { return E_NOTIMPL; }
+};
+
+class BrowserSite final : public IServiceProvider {
+public:
+    ULONG references = 1;
+    FolderWindowBrowser browser;
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IServiceProvider) ? this : nullptr;
+        return *ppv ? (AddRef(), S_OK) : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++references; }
+    STDMETHODIMP_(ULONG) Release() override { return --references; }
+    STDMETHODIMP QueryService(REFGUID service, REFIID riid, void** ppv) override {
+        *ppv = nullptr;
+        if (!IsEqualGUID(service, SID_STopLevelBrowser)) {
+            return E_NOINTERFACE;
+        }
+        return browser.QueryInterface(riid, ppv);
+    }
+};
+
+// The site is held from SetSite to the next SetSite, and GetSite asks it; without one, E_FAIL.
+TEST_F(ExplorerCommand, TheSiteIsHeldUntilReplacedAndGivenBackOnRequest) {
+    ComPtr<IExplorerCommand> command = Command();
+    ASSERT_TRUE(command);
+    ComPtr<IObjectWithSite> withSite;
+    ASSERT_EQ(command->QueryInterface(IID_IObjectWithSite, withSite.Out()), S_OK);
+    BrowserSite site;
+    void* asked = reinterpret_cast<void*>(1);
+    EXPECT_EQ(withSite->GetSite(IID_IServiceProvider, &asked), E_FAIL);
+    EXPECT_EQ(asked, nullptr);
+    EXPECT_EQ(withSite->SetSite(&site), S_OK);
+    EXPECT_EQ(site.references, 2u);
+    ComPtr<IServiceProvider> given;
+    EXPECT_EQ(withSite->GetSite(IID_IServiceProvider, given.Out()), S_OK);
+    EXPECT_EQ(given.get(), &site);
+    given.Reset();
+    EXPECT_EQ(withSite->SetSite(nullptr), S_OK);
+    EXPECT_EQ(site.references, 1u);
+    EXPECT_EQ(Take(),
+              (Lines{"CExplorerCommand::QueryInterface()==>IID_IObjectWithSite\r\n", "CExplorerCommand::AddRef()\r\n",
+                     "CExplorerCommand::GetSite()\r\n", "CExplorerCommand::SetSite()\r\n",
+                     "CExplorerCommand::GetSite()\r\n", "CExplorerCommand::SetSite()\r\n"}));
+    EXPECT_EQ(withSite->SetSite(&site), S_OK);
+    withSite.Reset();
+    command.Reset();
+    EXPECT_EQ(site.references, 1u) << "the last release lets the site go";
+}
+
+// Invoke names no window: the dialog appears on the monitor of the site's Explorer window, else under the cursor
+// (after Shift+F10 or the Menu key the cursor may be on another monitor).
+TEST_F(ExplorerCommand, TheDialogAppearsOnTheMonitorOfTheSitesWindow) {
+    const TwoMonitors monitors(Loaded().module);
+    ASSERT_TRUE(monitors.Patched());
+    ComPtr<IShellItemArray> items = ItemArray({{dir_.File(L"placed.txt")}});
+    ASSERT_TRUE(items);
+    HWND onSmaller =
+        CreateWindowW(L"STATIC", L"Explorer", WS_POPUP, 3000, 100, 800, 600, nullptr, nullptr, nullptr, nullptr);
+    struct Row {
+        const char* name;
+        bool site;
+        HWND window;
+        POINT cursor;
+        const FakeMonitor* monitor;
+    };
+    const Row rows[] = {
+        {"the site's window on the second monitor, the cursor on the first",
+         true,
+         onSmaller,
+         {100, 100},
+         &kSmallerAt200},
+        {"a site without a window, the cursor on the second", true, nullptr, {3500, 600}, &kSmallerAt200},
+        {"no site, the cursor on the first", false, nullptr, {100, 100}, &kPrimary},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        g_fakeCursor = row.cursor;
+        BrowserSite site;
+        site.browser.window = row.window;
+        {
+            ComPtr<IExplorerCommand> command = Command();
+            ASSERT_TRUE(command);
+            ComPtr<IObjectWithSite> withSite;
+            ASSERT_EQ(command->QueryInterface(IID_IObjectWithSite, withSite.Out()), S_OK);
+            if (row.site) {
+                withSite->SetSite(&site);
+            }
+            EXPECT_EQ(command->Invoke(items.get(), nullptr), S_OK);
+            withSite->SetSite(nullptr);
+        }
+        HWND dialog = OnlyCopyDialog();
+        ASSERT_NE(dialog, nullptr);
+        RECT placed = {};
+        GetWindowRect(dialog, &placed);
+        const RECT& work = row.monitor->work;
+        EXPECT_EQ(placed.left, work.left + (work.right - work.left - (placed.right - placed.left)) / 2);
+        EXPECT_EQ(placed.top, work.top + (work.bottom - work.top - (placed.bottom - placed.top)) / 2);
+        tools::Click(dialog, IDCANCEL);
+        EXPECT_TRUE(tools::PumpUntilGone(dialog, 3000));
+        EXPECT_EQ(site.references, 1u);
+    }
+    DestroyWindow(onSmaller);
+    EXPECT_TRUE(tools::WaitUntil([] { return CanUnloadNow() == S_OK; }, 3000));
 }
 
 TEST_F(ExplorerCommand, InvokeWithoutAFileSystemItemOpensNothing) {
