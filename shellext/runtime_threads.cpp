@@ -1,22 +1,31 @@
-// What GCC's statically linked runtime would take from the host process at every load of this module, kept inside
-// it: one-time initialisation without the POSIX-threads layer, and every thread-local slot given back at unload.
+// What the statically linked C++ runtime would take from the host process at every load of this module, kept
+// inside it: one-time initialisation without GCC's POSIX-threads layer, and every thread-local or fibre-local slot
+// the runtime takes given back at unload.
 //
-// The POSIX-threads layer (winpthreads) that libstdc++ and libgcc call makes a record for every thread that enters
-// it: a thread-local slot the first time in each copy of the module, and for each thread a duplicate of its handle
-// and an event, closed only when that thread ends while the module is loaded. It never gives the slot back, and the
-// thread that loaded or right-clicked usually outlives the module. pthread_once entered it at every load of the
-// 32-bit module (the unwinder's lock for the frame tables) and for the first function-local static (the guards'
+// The POSIX-threads layer (winpthreads) that GCC's libstdc++ and libgcc call makes a record for every thread that
+// enters it: a thread-local slot the first time in each copy of the module, and for each thread a duplicate of its
+// handle and an event, closed only when that thread ends while the module is loaded. It never gives the slot back,
+// and the thread that loaded or right-clicked usually outlives the module. pthread_once entered it at every load of
+// the 32-bit module (the unwinder's lock for the frame tables) and for the first function-local static (the guards'
 // lock), one slot and two handles each time: a host had none left after about a thousand loads. So once and the
-// guards are done here with the system's slim locks, which take nothing, and whatever slot the runtime still asks
-// for (an exception's per-thread state, thrown only on running out of memory) is noted and freed at unload.
+// guards are done here with the system's slim locks, which take nothing, and whatever slot the layer still asks for
+// (an exception's per-thread state, thrown only on running out of memory) is noted and freed at unload.
+//
+// The ARM64 build's libc++abi keeps an exception's per-thread state in a fibre-local slot whose clean-up callback is
+// in this module: left behind, every thread that ends after the unload would call into unmapped code. It is noted
+// and freed the same way; freeing it runs the callback for every thread that still has a value.
 
 #include <windows.h>
 
-#include <pthread.h>
-
 #include <cstdint>
 
+#if !defined(__clang__)
+#include <pthread.h>
+#endif
+
 namespace {
+
+#if !defined(__clang__)
 
 // One lock and one wake-up for every one-time initialisation of the module: each is short and rare, and none waits
 // for another while it holds the lock.
@@ -52,16 +61,44 @@ void EndInit(unsigned char* done, unsigned char* running, bool completed) noexce
     WakeAllConditionVariable(&g_initDone);
 }
 
-// The runtime's own thread-local slots, freed at unload. A handful at most: the layer asks for one per copy.
+#endif
+
+// The runtime's own slots, freed at unload. A handful at most: each runtime asks for one per copy of the module.
 constexpr int kSlotCapacity = 8;
 DWORD g_slots[kSlotCapacity];
 LONG g_slotCount = 0;
 
+void NoteSlot(DWORD slot) noexcept {
+    const LONG at = InterlockedIncrement(&g_slotCount) - 1;
+    if (at < kSlotCapacity) {
+        g_slots[at] = slot;
+    }
+}
+
+#if defined(__clang__)
+DWORD WINAPI NotedFlsAlloc(PFLS_CALLBACK_FUNCTION callback) noexcept;
+void FreeSlot(DWORD slot) noexcept {
+    FlsFree(slot);
+}
+#else
 DWORD WINAPI NotedTlsAlloc() noexcept;
+void FreeSlot(DWORD slot) noexcept {
+    TlsFree(slot);
+}
+#endif
 
 } // namespace
 
 extern "C" {
+
+#if defined(__clang__)
+
+// libc++'s calls of FlsAlloc go through this pointer instead of the import (the link wraps the import's own
+// pointer); the real import stays reachable as __real_.
+extern DWORD(WINAPI* __real___imp_FlsAlloc)(PFLS_CALLBACK_FUNCTION);
+DWORD(WINAPI* __wrap___imp_FlsAlloc)(PFLS_CALLBACK_FUNCTION) = NotedFlsAlloc;
+
+#else
 
 // The C++ ABI's guard of a function-local static: its first byte says done (the compiler's inline check reads it),
 // the second that a thread is initialising it.
@@ -99,10 +136,21 @@ extern DWORD(WINAPI* RealTlsAlloc)() __asm__("___real__imp__TlsAlloc@0");
 DWORD(WINAPI* WrappedTlsAlloc)() __asm__("___wrap__imp__TlsAlloc@0") = NotedTlsAlloc;
 #endif
 
+#endif // __clang__
+
 } // extern "C"
 
 namespace {
 
+#if defined(__clang__)
+DWORD WINAPI NotedFlsAlloc(PFLS_CALLBACK_FUNCTION callback) noexcept {
+    const DWORD slot = __real___imp_FlsAlloc(callback);
+    if (slot != FLS_OUT_OF_INDEXES) {
+        NoteSlot(slot);
+    }
+    return slot;
+}
+#else
 DWORD WINAPI NotedTlsAlloc() noexcept {
 #if defined(_WIN64)
     const DWORD slot = __real___imp_TlsAlloc();
@@ -110,22 +158,20 @@ DWORD WINAPI NotedTlsAlloc() noexcept {
     const DWORD slot = RealTlsAlloc();
 #endif
     if (slot != TLS_OUT_OF_INDEXES) {
-        const LONG at = InterlockedIncrement(&g_slotCount) - 1;
-        if (at < kSlotCapacity) {
-            g_slots[at] = slot;
-        }
+        NoteSlot(slot);
     }
     return slot;
 }
+#endif
 
 // Destroyed with the module's other static objects, after DllMain has seen DLL_PROCESS_DETACH and after the
 // runtime's own detach callback: nothing of the runtime reads its slots afterwards. TlsFree clears the slot in
-// every thread, so the next owner finds it empty.
+// every thread, so the next owner finds it empty; FlsFree also runs the slot's callback for each value.
 struct RuntimeSlots {
     ~RuntimeSlots() {
         const LONG count = InterlockedExchange(&g_slotCount, 0);
         for (LONG i = 0; i < count && i < kSlotCapacity; ++i) {
-            TlsFree(g_slots[i]);
+            FreeSlot(g_slots[i]);
         }
     }
 };
