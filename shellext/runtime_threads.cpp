@@ -89,6 +89,13 @@ void FreeSlot(DWORD slot) noexcept {
 
 } // namespace
 
+#if !defined(__clang__)
+namespace __gnu_cxx {
+// libstdc++'s own: frees the emergency pool its start-up reserved for exceptions thrown when memory runs out.
+void __freeres() noexcept;
+} // namespace __gnu_cxx
+#endif
+
 extern "C" {
 
 #if defined(__clang__)
@@ -165,16 +172,20 @@ DWORD WINAPI NotedTlsAlloc() noexcept {
 #endif
 
 // Destroyed with the module's other static objects, after DllMain has seen DLL_PROCESS_DETACH and after the
-// runtime's own detach callback: nothing of the runtime reads its slots afterwards. TlsFree clears the slot in
-// every thread, so the next owner finds it empty; FlsFree also runs the slot's callback for each value.
-struct RuntimeSlots {
-    ~RuntimeSlots() {
+// runtime's own detach callback: nothing of the runtime reads its slots or throws afterwards. TlsFree clears the
+// slot in every thread, so the next owner finds it empty; FlsFree also runs the slot's callback for each value.
+// libstdc++ never frees its emergency pool for exceptions (a heap block of about 70 KB) by itself.
+struct RuntimeResources {
+    ~RuntimeResources() {
         const LONG count = InterlockedExchange(&g_slotCount, 0);
         for (LONG i = 0; i < count && i < kSlotCapacity; ++i) {
             FreeSlot(g_slots[i]);
         }
+#if !defined(__clang__)
+        __gnu_cxx::__freeres();
+#endif
     }
 };
-const RuntimeSlots g_runtimeSlots;
+const RuntimeResources g_runtimeResources;
 
 } // namespace
