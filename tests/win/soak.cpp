@@ -5,9 +5,10 @@
 // slots and the DLL's own answer to DllCanUnloadNow before and after, prints one line and fails on growth above
 // the floor:
 //     soak <part> <cycles> <seconds> handles <n> gdi <n> user <n> threads <n> private <bytes> tls <n> fls <n>
-// Usage: soak <divisor> [part]   (1: 100,000 right-clicks and cycles, 1,000 dialogs, 10,000 rounds; the test
+// Usage: soak <divisor> [parts]   (1: 100,000 right-clicks and cycles, 1,000 dialogs, 10,000 rounds; the test
 // command divides by 10, and by 100 under emulation)
 
+#include "res/resource.h"
 #include "tests/win/shell_support.h"
 #include "tests/win/temp_directory.h"
 #include "tools/console.h"
@@ -134,17 +135,22 @@ HMODULE LoadedDll() {
 // creation instead, so what is left racing is the module's own threads against the unloading.
 std::mutex g_creation;
 
-// Opens the dialog for the selection through InvokeCommand from a thread of its own, which ends at once.
-bool InvokeOnThread(IDataObject* selection, DWORD apartment) {
+// Opens the dialog for the selection through InvokeCommand from a thread of its own, which ends at once; the handler
+// comes from the class object when one is given, else from COM.
+bool InvokeOnThread(IDataObject* selection, DWORD apartment, IClassFactory* factory) {
     bool invoked = false;
     std::thread([&] {
         CoInitializeEx(nullptr, apartment);
         ComPtr<IShellExtInit> init;
         ComPtr<IContextMenu> menu;
-        std::unique_lock<std::mutex> creating(g_creation);
-        const HRESULT created = CoCreateInstance(kClassId, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit,
-                                                 reinterpret_cast<void**>(init.put()));
-        creating.unlock();
+        HRESULT created;
+        if (factory != nullptr) {
+            created = factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(init.put()));
+        } else {
+            const std::lock_guard<std::mutex> creating(g_creation);
+            created = CoCreateInstance(kClassId, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit,
+                                       reinterpret_cast<void**>(init.put()));
+        }
         if (SUCCEEDED(created) && init->Initialize(nullptr, selection, nullptr) == S_OK &&
             SUCCEEDED(init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(menu.put())))) {
             CMINVOKECOMMANDINFO info = {};
@@ -230,31 +236,42 @@ public:
         });
         Part(L"dialogs", 1000, [&](int cycles) {
             const std::wstring expected = tools::GeneratedText(kDialogItems);
-            HMODULE module = LoadLibraryW(BuiltDllPath().c_str()); // the DLL's counters stay readable throughout
+            // The handlers come from the class object: Wine's COM keeps a server loaded for good once an apartment
+            // ends while the server cannot unload (a dialog is open), which the unload race would then never see go.
+            HMODULE module = LoadLibraryW(BuiltDllPath().c_str());
             const auto canUnloadNow = Export<CanUnloadNowFn>(module, "DllCanUnloadNow");
-            bool worked = true;
-            for (int i = 0; i < cycles && worked; ++i) {
+            ComPtr<IClassFactory> factory;
+            Export<GetClassObjectFn>(module, "DllGetClassObject")(kClassId, IID_IClassFactory,
+                                                                  reinterpret_cast<void**>(factory.put()));
+            const wchar_t* failed = nullptr;
+            for (int i = 0; i < cycles && failed == nullptr; ++i) {
                 std::vector<HWND> dialogs;
-                worked = InvokeOnThread(many.get(), COINIT_APARTMENTTHREADED) &&
-                         tools::WaitUntil(
-                             [&] {
-                                 dialogs = tools::CopyDialogsOfThisProcess();
-                                 return !dialogs.empty();
-                             },
-                             kTimeoutMs);
-                if (worked && OpenClipboard(nullptr)) {
+                std::wstring text;
+                if (OpenClipboard(nullptr)) {
                     EmptyClipboard();
                     CloseClipboard();
                 }
-                if (worked) {
-                    tools::PressKey(dialogs[0], VK_RETURN); // Copy
+                if (!InvokeOnThread(many.get(), COINIT_APARTMENTTHREADED, factory.get())) {
+                    failed = L"InvokeCommand";
+                } else if (!tools::WaitUntil([&] { return !(dialogs = tools::CopyDialogsOfThisProcess()).empty(); },
+                                             kTimeoutMs)) {
+                    failed = L"no dialog";
+                } else if (tools::Click(dialogs[0], IDC_BUTTON_COPY),
+                           !tools::WaitUntil([&] { return tools::CopyDialogsOfThisProcess().empty(); }, kTimeoutMs)) {
+                    failed = L"the dialog stayed open after Copy";
+                } else if (!tools::ReadClipboardText(text) || text != expected) {
+                    failed = L"another text on the clipboard";
                 }
-                std::wstring text;
-                worked = worked && tools::WaitUntil([&] { return canUnloadNow() == S_OK; }, kTimeoutMs) &&
-                         tools::ReadClipboardText(text) && text == expected;
+            }
+            factory.Reset();
+            if (failed == nullptr && !tools::WaitUntil([&] { return canUnloadNow() == S_OK; }, kTimeoutMs)) {
+                failed = L"the DLL still counts an object or a dialog's thread";
             }
             FreeLibrary(module);
-            return worked;
+            if (failed != nullptr) {
+                std::fwprintf(stderr, L"soak: dialogs: %ls\n", failed);
+            }
+            return failed == nullptr;
         });
         Part(L"unload-race", 10000, [&](int rounds) {
             // One apartment for all: COM unloads only the servers of the caller's apartment, and the multithreaded
@@ -283,7 +300,7 @@ public:
                 std::thread openers[2];
                 for (int k = 0; k < 2; ++k) {
                     openers[k] = std::thread([&, k] {
-                        opened[k] = InvokeOnThread(few.get(), COINIT_MULTITHREADED);
+                        opened[k] = InvokeOnThread(few.get(), COINIT_MULTITHREADED, nullptr);
                         NoDialogLeft();
                     });
                 }
@@ -294,6 +311,10 @@ public:
             }
             stop = true;
             unloader.join();
+            if (!worked || !unloaded) {
+                std::fwprintf(stderr, L"soak: unload-race: %ls\n",
+                              !worked ? L"a dialog did not open or close" : L"the module stayed loaded");
+            }
             return worked && unloaded;
         });
 
@@ -316,7 +337,7 @@ private:
     // A tenth of the cycles as warm-up, at least one; then the cycles between two readings.
     void Part(const wchar_t* name, int fullCycles, const std::function<bool(int)>& cycles) {
         const int count = fullCycles / divisor_ > 0 ? fullCycles / divisor_ : 1;
-        if (!only_.empty() && only_ != name) {
+        if (!only_.empty() && only_.find(name) == std::wstring::npos) {
             return;
         }
         if (!cycles(count / 10 > 0 ? count / 10 : 1)) {
@@ -357,7 +378,7 @@ private:
     }
 
     int divisor_;
-    std::wstring only_; // one part by name, or every part
+    std::wstring only_; // the parts named in it, or every part
     int status_ = 0;
 };
 
