@@ -1,9 +1,9 @@
 // soak: Pathlift.dll as a host that runs for weeks uses it, in one process: right-clicks without unloading, load
 // and unload cycles through LoadLibrary and through COM, dialogs opened from threads that end at once, and COM
 // unloading idle servers in a tight loop while other threads open and close dialogs. Each part runs a warm-up,
-// then reads the process's handles, GDI and USER objects, threads, private bytes, free thread-local and fibre-local
-// slots and the DLL's own answer to DllCanUnloadNow before and after, prints one line and fails on growth above
-// the floor:
+// then reads the process's handles, GDI and USER objects, threads, private bytes and free thread-local and
+// fibre-local slots before and after, prints one line and fails on growth above the floor; the DLL's own counters
+// (live objects, dialog threads) must read zero through DllCanUnloadNow at the end of every cycle or part:
 //     soak <part> <cycles> <seconds> handles <n> gdi <n> user <n> threads <n> private <bytes> tls <n> fls <n>
 // Usage: soak <divisor> [parts]   (1: 100,000 right-clicks and cycles, 1,000 dialogs, 10,000 rounds; the test
 // command divides by 10, and by 100 under emulation)
@@ -201,6 +201,7 @@ public:
                 worked = RightClick(factory.get(), one);
             }
             factory.Reset();
+            worked = worked && Export<CanUnloadNowFn>(module, "DllCanUnloadNow")() == S_OK;
             FreeLibrary(module);
             return worked;
         });
