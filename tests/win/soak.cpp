@@ -5,8 +5,10 @@
 // fibre-local slots before and after, prints one line and fails on growth above the floor; the DLL's own counters
 // (live objects, dialog threads) must read zero through DllCanUnloadNow at the end of every cycle or part:
 //     soak <part> <cycles> <seconds> handles <n> gdi <n> user <n> threads <n> private <bytes> tls <n> fls <n>
-// Usage: soak <divisor> [parts]   (1: 100,000 right-clicks and cycles, 1,000 dialogs, 10,000 rounds; the test
-// command divides by 10, and by 100 under emulation)
+// Usage: soak <divisor> [parts|all] [emulated]   (1: 100,000 right-clicks and cycles, 1,000 dialogs, 10,000
+// rounds; the test command divides by 10, and by 100 under emulation). Under an emulator the process's private
+// bytes include the emulator's own cache of translated code, which grows with every load of the module: there
+// they are printed but not held to the floor.
 
 #include "res/resource.h"
 #include "tests/win/shell_support.h"
@@ -175,7 +177,8 @@ bool NoDialogLeft() {
 
 class Soak {
 public:
-    Soak(int divisor, std::wstring only) : divisor_(divisor), only_(std::move(only)) {}
+    Soak(int divisor, std::wstring only, bool emulated)
+        : divisor_(divisor), only_(std::move(only)), emulated_(emulated) {}
 
     int Run() {
         OleInitialize(nullptr);
@@ -338,7 +341,7 @@ private:
     // A tenth of the cycles as warm-up, at least one; then the cycles between two readings.
     void Part(const wchar_t* name, int fullCycles, const std::function<bool(int)>& cycles) {
         const int count = fullCycles / divisor_ > 0 ? fullCycles / divisor_ : 1;
-        if (!only_.empty() && only_.find(name) == std::wstring::npos) {
+        if (only_ != L"all" && only_.find(name) == std::wstring::npos) {
             return;
         }
         if (!cycles(count / 10 > 0 ? count / 10 : 1)) {
@@ -366,8 +369,8 @@ private:
             Fail(std::wstring(name) + L": a cycle failed");
         }
         if (growth.handles > floor.handles || growth.gdi > floor.gdi || growth.user > floor.user ||
-            growth.threads > floor.threads || growth.privateBytes > floor.privateBytes || growth.tls != 0 ||
-            growth.fls != 0) {
+            growth.threads > floor.threads || (!emulated_ && growth.privateBytes > floor.privateBytes) ||
+            growth.tls != 0 || growth.fls != 0) {
             Fail(std::wstring(name) + L": growth above the floor");
         }
     }
@@ -379,7 +382,8 @@ private:
     }
 
     int divisor_;
-    std::wstring only_; // the parts named in it, or every part
+    std::wstring only_; // the parts named in it, or "all"
+    bool emulated_;
     int status_ = 0;
 };
 
@@ -387,5 +391,7 @@ private:
 
 int wmain(int argc, wchar_t** argv) {
     const int divisor = argc > 1 ? _wtoi(argv[1]) : 10;
-    return Soak(divisor > 0 ? divisor : 10, argc > 2 ? argv[2] : L"").Run();
+    return Soak(divisor > 0 ? divisor : 10, argc > 2 ? argv[2] : L"all",
+                argc > 3 && std::wstring(argv[3]) == L"emulated")
+        .Run();
 }
