@@ -4,8 +4,9 @@
 
 #include "selected_files.h"
 
+#include "engine/win/unique_handles.h"
+
 #include <algorithm>
-#include <mutex>
 #include <vector>
 
 namespace pathlift {
@@ -17,7 +18,9 @@ struct SelectedFilesEntry {
     SharedSelection files;
 };
 
-std::mutex g_tableLock;
+// A slim lock takes nothing from the process; a std::mutex of the static runtime would keep a block and, once two
+// threads met on it, an event for good after every unload.
+SRWLOCK g_tableLock = SRWLOCK_INIT;
 std::vector<SelectedFilesEntry> g_table;
 
 std::vector<SelectedFilesEntry>::iterator Oldest(HWND window) {
@@ -32,7 +35,7 @@ int RegisterSelectedFiles(HWND window, SharedSelection files) {
         return 0;
     }
     SelectedFilesEntry entry{window, std::move(files)};
-    const std::lock_guard<std::mutex> lock(g_tableLock);
+    const SrwExclusiveLock lock(g_tableLock);
     g_table.push_back(std::move(entry)); // on std::bad_alloc the table is as it was
     return 1;
 }
@@ -41,7 +44,7 @@ SharedSelection GetSelectedFiles(HWND window) {
     if (window == nullptr) {
         return {};
     }
-    const std::lock_guard<std::mutex> lock(g_tableLock);
+    const SrwExclusiveLock lock(g_tableLock);
     const auto found = Oldest(window);
     return found == g_table.end() ? nullptr : found->files;
 }
@@ -52,7 +55,7 @@ int UnregisterSelectedFiles(HWND window) {
     }
     SharedSelection released; // freed after the lock is let go
     {
-        const std::lock_guard<std::mutex> lock(g_tableLock);
+        const SrwExclusiveLock lock(g_tableLock);
         const auto found = Oldest(window);
         if (found == g_table.end()) {
             return 0;
@@ -64,7 +67,7 @@ int UnregisterSelectedFiles(HWND window) {
 }
 
 std::size_t SelectedFilesEntryCount() {
-    const std::lock_guard<std::mutex> lock(g_tableLock);
+    const SrwExclusiveLock lock(g_tableLock);
     return g_table.size();
 }
 

@@ -26,7 +26,14 @@ constexpr StoredValue kStoredOptions[kStoredOptionCount] = {
     {L"ConvertUpLower", &CopyOptions::ConvertUpLower},
 };
 
-std::recursive_mutex g_settingsLock;
+// A critical section, deleted at unload with everything it made: a std::recursive_mutex of the static runtime keeps a
+// block and, once two dialogs met on it, an event for good after every unload.
+struct SettingsSection {
+    SettingsSection() noexcept { InitializeCriticalSection(&section); }
+    ~SettingsSection() { DeleteCriticalSection(&section); }
+    CRITICAL_SECTION section;
+};
+SettingsSection g_settingsLock;
 HKEY g_softwareKey = nullptr;
 HKEY g_productKey = nullptr;
 
@@ -52,12 +59,15 @@ public:
 
 } // namespace
 
-std::unique_lock<std::recursive_mutex> LockSettings() {
-    return std::unique_lock<std::recursive_mutex>(g_settingsLock);
+SettingsLock::SettingsLock() noexcept {
+    EnterCriticalSection(&g_settingsLock.section);
+}
+SettingsLock::~SettingsLock() {
+    LeaveCriticalSection(&g_settingsLock.section);
 }
 
 int OpenSettingsKey(const wchar_t* keyName, DWORD* lastError, SettingsAccess access) {
-    const auto lock = LockSettings();
+    const SettingsLock lock;
     if (g_productKey != nullptr) {
         return kSettingsNothingDone;
     }
@@ -85,7 +95,7 @@ int OpenSettingsKey(const wchar_t* keyName, DWORD* lastError, SettingsAccess acc
 }
 
 int CloseSettingsKey(DWORD* lastError) {
-    const auto lock = LockSettings();
+    const SettingsLock lock;
     if (g_productKey == nullptr) {
         return kSettingsNothingDone;
     }
@@ -99,7 +109,7 @@ int CloseSettingsKey(DWORD* lastError) {
 }
 
 int ReadSetting(const wchar_t* valueName, DWORD* type, void* data, DWORD* size, DWORD* lastError) {
-    const auto lock = LockSettings();
+    const SettingsLock lock;
     if (g_productKey == nullptr) {
         return kSettingsNothingDone;
     }
@@ -109,7 +119,7 @@ int ReadSetting(const wchar_t* valueName, DWORD* type, void* data, DWORD* size, 
 }
 
 int WriteSetting(const wchar_t* valueName, DWORD type, const void* data, DWORD size, DWORD* lastError) {
-    const auto lock = LockSettings();
+    const SettingsLock lock;
     if (g_productKey == nullptr) {
         return kSettingsNothingDone;
     }
@@ -118,7 +128,7 @@ int WriteSetting(const wchar_t* valueName, DWORD type, const void* data, DWORD s
 }
 
 CopyOptions LoadCopyOptions() {
-    const auto lock = LockSettings();
+    const SettingsLock lock;
     DWORD error = 0;
     if (OpenSettingsKey(kSettingsKeyName, &error, SettingsAccess::Read) != kSettingsDone) {
         return CopyOptions();
@@ -130,24 +140,20 @@ CopyOptions LoadCopyOptions() {
 }
 
 void SaveCopyOptions(const CopyOptions& options) noexcept {
-    try {
-        const auto lock = LockSettings();
-        DWORD error = 0;
-        OpenSettingsKey(kSettingsKeyName, &error,
-                        SettingsAccess::Write); // when it fails every write does nothing, which is all right
-        for (const StoredValue& option : kStoredOptions) {
-            if (option.number == nullptr) {
-                WriteSetting(option.name, REG_MULTI_SZ, options.FileSeparator.c_str(),
-                             static_cast<DWORD>((options.FileSeparator.size() + 1) * sizeof(char16_t)), &error);
-            } else {
-                const std::uint32_t number = options.*option.number;
-                WriteSetting(option.name, REG_DWORD, &number, sizeof(number), &error);
-            }
+    const SettingsLock lock;
+    DWORD error = 0;
+    OpenSettingsKey(kSettingsKeyName, &error,
+                    SettingsAccess::Write); // when it fails every write does nothing, which is all right
+    for (const StoredValue& option : kStoredOptions) {
+        if (option.number == nullptr) {
+            WriteSetting(option.name, REG_MULTI_SZ, options.FileSeparator.c_str(),
+                         static_cast<DWORD>((options.FileSeparator.size() + 1) * sizeof(char16_t)), &error);
+        } else {
+            const std::uint32_t number = options.*option.number;
+            WriteSetting(option.name, REG_DWORD, &number, sizeof(number), &error);
         }
-        CloseSettingsKey(&error);
-    } catch (...) {
-        // the settings lock could not be taken: nothing is saved, and the Copy goes on
     }
+    CloseSettingsKey(&error);
 }
 
 } // namespace pathlift

@@ -6,8 +6,6 @@
 
 #include <windows.h>
 
-#include <mutex>
-
 namespace pathlift {
 
 enum : int { kSettingsDone = 0, kSettingsNothingDone = 1, kSettingsFailed = -1 };
@@ -25,8 +23,15 @@ int ReadSetting(const wchar_t* valueName, DWORD* type, void* data, DWORD* size, 
 int WriteSetting(const wchar_t* valueName, DWORD type, const void* data, DWORD size, DWORD* lastError);
 
 // The key handles are shared by every dialog of the process. Whoever opens the key holds this lock until it has
-// closed it again, so dialogs on different threads take turns instead of seeing each other's open key.
-std::unique_lock<std::recursive_mutex> LockSettings();
+// closed it again, so dialogs on different threads take turns instead of seeing each other's open key. A thread
+// that holds it may take it again.
+class SettingsLock {
+public:
+    SettingsLock() noexcept;
+    ~SettingsLock();
+    SettingsLock(const SettingsLock&) = delete;
+    SettingsLock& operator=(const SettingsLock&) = delete;
+};
 
 // Opens the key for reading, reads and normalises the eight values (a failed read gives that option's default) and
 // closes it. When the key cannot be opened (it does not exist yet) every option is its default.

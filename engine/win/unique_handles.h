@@ -129,4 +129,16 @@ private:
     bool open_ = false;
 };
 
+// A slim reader/writer lock held exclusively for the scope's lifetime.
+class SrwExclusiveLock {
+public:
+    explicit SrwExclusiveLock(SRWLOCK& lock) noexcept : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+    ~SrwExclusiveLock() { ReleaseSRWLockExclusive(&lock_); }
+    SrwExclusiveLock(const SrwExclusiveLock&) = delete;
+    SrwExclusiveLock& operator=(const SrwExclusiveLock&) = delete;
+
+private:
+    SRWLOCK& lock_;
+};
+
 } // namespace pathlift
