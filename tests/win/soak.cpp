@@ -286,8 +286,11 @@ public:
             std::thread unloader([&] {
                 CoInitializeEx(nullptr, COINIT_MULTITHREADED);
                 while (!stop) {
-                    const std::lock_guard<std::mutex> creating(g_creation);
-                    CoFreeUnusedLibrariesEx(0, 0);
+                    {
+                        const std::lock_guard<std::mutex> creating(g_creation);
+                        CoFreeUnusedLibrariesEx(0, 0);
+                    }
+                    SwitchToThread(); // a creator waiting for the lock gets it, or the round waits on the loop
                 }
                 // Every dialog is gone: the next passes take the module away once its threads have ended.
                 unloaded = tools::WaitUntil(
