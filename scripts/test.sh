@@ -29,6 +29,7 @@ fi
 declare -A summaries routes
 routes[win64]="ran natively"
 routes[win32]="$WINE32_ROUTE"
+[ -n "${PATHLIFT_I386_EMULATED:-}" ] && routes[win32]+="; the soak at a hundredth of the benchmark's counts"
 for preset in native win32 win64 arm64; do
     echo "== $preset: configure and build"
     if ! { cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"; }; then
@@ -49,7 +50,7 @@ for preset in native win32 win64 arm64; do
         routes[arm64]="not run: $WINE_ARM64_WHY"
         continue
     fi
-    [ "$preset" = arm64 ] && routes[arm64]="ran under emulation ($WINE_ARM64_QEMU), Debian's arm64 Wine in build/wine-arm64"
+    [ "$preset" = arm64 ] && routes[arm64]="ran under emulation ($WINE_ARM64_QEMU), Debian's arm64 Wine in build/wine-arm64; the soak at a hundredth of the benchmark's counts"
     echo "== $preset: tests"
     log="$(mktemp)"
     started=$(date +%s)

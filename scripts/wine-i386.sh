@@ -41,6 +41,8 @@ wine_i386_emulate() {
     fi
     wine_i386_binfmt="$BINFMT_ENTRY"
     wine_i386_execution="under emulation ($(binfmt_qemu_version i386))"
+    # Tests with long counts (the soak) run a tenth of them under emulation.
+    export PATHLIFT_I386_EMULATED=1
 }
 
 # The root is made once and kept, like the arm64 one; a root left half made is made again. The first stage runs
@@ -137,6 +139,7 @@ EOF
 # Called by wine_session_start before the prefix is made, since a 64-bit prefix runs 32-bit programs as it is made.
 wine_i386_start() {
     export WINE32_RUNS=0 WINE32_WHY="" WINE32_ROUTE=""
+    unset PATHLIFT_I386_EMULATED
     local source=host
     wine_i386_execution=natively
     if [ "${PATHLIFT_WINE32:-}" = root ] ||

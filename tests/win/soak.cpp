@@ -393,8 +393,16 @@ private:
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    const int divisor = argc > 1 ? _wtoi(argv[1]) : 10;
-    return Soak(divisor > 0 ? divisor : 10, argc > 2 ? argv[2] : L"all",
-                argc > 3 && std::wstring(argv[3]) == L"emulated")
-        .Run();
+    int divisor = argc > 1 ? _wtoi(argv[1]) : 10;
+    divisor = divisor > 0 ? divisor : 10;
+    bool emulated = argc > 3 && std::wstring(argv[3]) == L"emulated";
+#if defined(__i386__)
+    // The run's scripts say when 32-bit Wine runs under qemu-i386 (a kernel that cannot execute i386 programs):
+    // a tenth of the counts then, as for emulated ARM64.
+    if (wchar_t flag[4] = {}; GetEnvironmentVariableW(L"PATHLIFT_I386_EMULATED", flag, 4) > 0 && !emulated) {
+        divisor *= 10;
+        emulated = true;
+    }
+#endif
+    return Soak(divisor, argc > 2 ? argv[2] : L"all", emulated).Run();
 }
