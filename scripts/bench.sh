@@ -50,6 +50,7 @@ run_soak() {
     for preset in win32 win64; do
         [ "$preset" = win32 ] && [ "$WINE32_RUNS" != 1 ] && continue
         echo "== $preset: soak, full counts"
+        wine_session_new_server # a server of its own for each width's soak: see wine_session_new_server
         (cd "build/$preset/tests" && wine ./soak.exe 1) | sed "s/^/$preset /" >>"$results/soak.txt" || {
             echo "bench: the soak failed for $preset" >&2
             exit 1

@@ -51,6 +51,10 @@ for preset in native win32 win64 arm64; do
         continue
     fi
     [ "$preset" = arm64 ] && routes[arm64]="ran under emulation ($WINE_ARM64_QEMU), Debian's arm64 Wine in build/wine-arm64; the soak at a hundredth of the benchmark's counts"
+    # Each width's tests in a wineserver of their own: see wine_session_new_server.
+    if [ "$preset" = win32 ] || [ "$preset" = win64 ]; then
+        wine_session_new_server
+    fi
     echo "== $preset: tests"
     log="$(mktemp)"
     started=$(date +%s)

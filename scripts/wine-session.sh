@@ -33,6 +33,21 @@ wine_session_stop() {
     fi
 }
 
+# A new wineserver for what follows, in the same prefix; call it once the programs before have ended. The server's tables
+# start afresh: a freed window or menu slot comes back with its handle's generation one higher, and once that
+# passes 0x8000 Wine 8's GetWindow answers the handle zero-extended where every other call sign-extends it, and the
+# dialog manager's walks through a dialog's controls spin in every later 64-bit program. What one width's tests went
+# through so never reaches the next width's.
+wine_session_new_server() {
+    WINEPREFIX="$WINEPREFIX" "$WINESERVER_BIN" -k >/dev/null 2>&1 || true
+    wait "$WINESERVER_PID" 2>/dev/null || true
+    "$WINESERVER_BIN" -f -p >/dev/null 2>&1 &
+    WINESERVER_PID=$!
+    # The prefix's services start now, holding nothing of the caller's: started by a test's program, they would keep
+    # that test's output pipe open for as long as the session lives.
+    "$WINE64" wineboot </dev/null >/dev/null 2>&1 || true
+}
+
 # Settles a new prefix for the tests. Arguments: the prefix's directory, Wine's font directory and the command that
 # runs a Wine program in that prefix.
 wine_session_configure() {

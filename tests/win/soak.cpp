@@ -2,7 +2,8 @@
 // and unload cycles through LoadLibrary and through COM, dialogs opened from threads that end at once, and COM
 // unloading idle servers in a tight loop while other threads open and close dialogs. Each part runs a warm-up,
 // then reads the process's handles, GDI and USER objects, threads, private bytes and free thread-local and
-// fibre-local slots before and after, prints one line and fails on growth above the floor; the DLL's own counters
+// fibre-local slots before and after, prints one line and fails on growth above the floor, or when a window made
+// afterwards has a handle past the sign bit (what hangs dialogs under Wine 8: see RightClick); the DLL's own counters
 // (live objects, dialog threads) must read zero through DllCanUnloadNow at the end of every cycle or part:
 //     soak <part> <cycles> <seconds> handles <n> gdi <n> user <n> threads <n> private <bytes> tls <n> fls <n>
 // Usage: soak <divisor> [parts|all] [emulated]   (1: 100,000 right-clicks and cycles, 1,000 dialogs, 10,000
@@ -110,8 +111,14 @@ Reading Read() {
 }
 
 // One right-click as Explorer makes it: a handler from the class object, Initialize with the selection,
-// QueryContextMenu, the help text and the releases; false when a step did not give its documented result.
-bool RightClick(IClassFactory* factory, IDataObject* selection) {
+// QueryContextMenu, the help text and the releases; false when a step did not give its documented result. The host's
+// popup menu is made once and emptied after each right-click. Wine's server hands a freed window or menu slot out
+// again with its generation, the handle's high word, one higher, and Wine 8's GetWindow answers a handle whose
+// generation reached 0x8000 zero-extended where every other call sign-extends it: from then on the dialog manager's
+// walks through a dialog's controls (an automatic radio button's group, for one) never come back to the control they
+// started from, and spin. A menu per right-click took the session there after about 33,000 right-clicks, and every
+// dialog of a later 64-bit program in the session could hang.
+bool RightClick(IClassFactory* factory, IDataObject* selection, HMENU popup) {
     ComPtr<IShellExtInit> init;
     ComPtr<IContextMenu> menu;
     if (FAILED(factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(init.put()))) ||
@@ -119,9 +126,10 @@ bool RightClick(IClassFactory* factory, IDataObject* selection) {
         FAILED(init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(menu.put())))) {
         return false;
     }
-    HMENU popup = CreatePopupMenu();
     const HRESULT added = menu->QueryContextMenu(popup, 0, 1, 0x7FFF, CMF_NORMAL);
-    DestroyMenu(popup);
+    while (GetMenuItemCount(popup) > 0) {
+        DeleteMenu(popup, 0, MF_BYPOSITION);
+    }
     wchar_t help[256] = {};
     menu->GetCommandString(0, GCS_HELPTEXTW, nullptr, reinterpret_cast<char*>(help), 256);
     return added == MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1) && help[0] != L'\0';
@@ -168,6 +176,16 @@ bool InvokeOnThread(IDataObject* selection, DWORD apartment, IClassFactory* fact
     return invoked;
 }
 
+// A window made now takes the slot freed last, one the parts reused most. Its handle must stay below 0x80000000,
+// where Wine 8's GetWindow and the calls that sign-extend agree (see RightClick), for this program's dialogs and for
+// those of every later program in the same Wine session; the value is given back for the message.
+bool WindowHandleBelowTheSignBit(ULONG_PTR& value) {
+    HWND window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    value = reinterpret_cast<ULONG_PTR>(window);
+    DestroyWindow(window);
+    return window != nullptr && (value & 0x80000000u) == 0;
+}
+
 bool NoDialogLeft() {
     for (HWND dialog : tools::CopyDialogsOfThisProcess()) {
         PostMessageW(dialog, WM_CLOSE, 0, 0); // another thread's window: only its own thread can destroy it
@@ -193,6 +211,7 @@ public:
             return Fail(L"no selection: " + shell.error);
         }
         IDataObject* one = shell.dataObject.get();
+        HMENU popup = CreatePopupMenu();
 
         Part(L"right-clicks", 100000, [&](int cycles) {
             HMODULE module = LoadLibraryW(BuiltDllPath().c_str());
@@ -201,7 +220,7 @@ public:
                                                                   reinterpret_cast<void**>(factory.put()));
             bool worked = factory.get() != nullptr;
             for (int i = 0; i < cycles && worked; ++i) {
-                worked = RightClick(factory.get(), one);
+                worked = RightClick(factory.get(), one, popup);
             }
             factory.Reset();
             worked = worked && Export<CanUnloadNowFn>(module, "DllCanUnloadNow")() == S_OK;
@@ -214,7 +233,7 @@ public:
                 ComPtr<IClassFactory> factory;
                 Export<GetClassObjectFn>(module, "DllGetClassObject")(kClassId, IID_IClassFactory,
                                                                       reinterpret_cast<void**>(factory.put()));
-                const bool worked = factory && RightClick(factory.get(), one);
+                const bool worked = factory && RightClick(factory.get(), one, popup);
                 factory.Reset();
                 const HRESULT idle = Export<CanUnloadNowFn>(module, "DllCanUnloadNow")();
                 FreeLibrary(module);
@@ -229,7 +248,7 @@ public:
                 ComPtr<IClassFactory> factory;
                 CoGetClassObject(kClassId, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
                                  reinterpret_cast<void**>(factory.put()));
-                const bool worked = factory && RightClick(factory.get(), one);
+                const bool worked = factory && RightClick(factory.get(), one, popup);
                 factory.Reset();
                 CoFreeUnusedLibrariesEx(0, 0);
                 if (!worked || LoadedDll() != nullptr) {
@@ -325,6 +344,7 @@ public:
             return worked && unloaded;
         });
 
+        DestroyMenu(popup);
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kClassKey);
         OleUninitialize();
         return status_;
@@ -375,6 +395,11 @@ private:
             growth.threads > floor.threads || (!emulated_ && growth.privateBytes > floor.privateBytes) ||
             growth.tls != 0 || growth.fls != 0) {
             Fail(std::wstring(name) + L": growth above the floor");
+        }
+        if (ULONG_PTR handle = 0; !WindowHandleBelowTheSignBit(handle)) {
+            wchar_t value[32];
+            std::swprintf(value, 32, L"%llX", static_cast<unsigned long long>(handle));
+            Fail(std::wstring(name) + L": a new window's handle is " + value + L", past the sign bit");
         }
     }
 
