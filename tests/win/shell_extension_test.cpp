@@ -916,6 +916,9 @@ TEST(Handler, InvokeCommandTakesOurVerbAndOffsetZeroOnly) {
         EXPECT_EQ(Take(), lines);
         EXPECT_TRUE(tools::CopyDialogsOfThisProcess().empty());
     }
+    // InvokeCommand returns once the dialog's thread has answered; the thread still runs the module's code
+    // until it ends, and the unload question says so until then.
+    EXPECT_TRUE(tools::WaitUntil([] { return CanUnloadNow() == S_OK; }, 3000)) << "each refused dialog's thread ends";
 }
 
 TEST(Handler, InitializeHoldsOneSelectionAtATime) {
