@@ -918,6 +918,7 @@ TEST(Handler, InvokeCommandTakesOurVerbAndOffsetZeroOnly) {
     }
     // InvokeCommand returns once the dialog's thread has answered; the thread still runs the module's code
     // until it ends, and the unload question says so until then.
+    menu.Reset();
     EXPECT_TRUE(tools::WaitUntil([] { return CanUnloadNow() == S_OK; }, 3000)) << "each refused dialog's thread ends";
 }
 
