@@ -33,8 +33,8 @@ wine_session_stop() {
     fi
 }
 
-# A new wineserver for what follows, in the same prefix; call it once the programs before have ended. The server's tables
-# start afresh: a freed window or menu slot comes back with its handle's generation one higher, and once that
+# A new wineserver for what follows, in the same prefix; call it once the programs before have ended. The server's
+# tables start afresh: a freed window or menu slot comes back with its handle's generation one higher, and once that
 # passes 0x8000 Wine 8's GetWindow answers the handle zero-extended where every other call sign-extends it, and the
 # dialog manager's walks through a dialog's controls spin in every later 64-bit program. What one width's tests went
 # through so never reaches the next width's.
