@@ -33,11 +33,9 @@ wine_session_stop() {
     fi
 }
 
-# A new wineserver for what follows, in the same prefix; call it once the programs before have ended. The server's
-# tables start afresh: a freed window or menu slot comes back with its handle's generation one higher, and once that
-# passes 0x8000 Wine 8's GetWindow answers the handle zero-extended where every other call sign-extends it, and the
-# dialog manager's walks through a dialog's controls spin in every later 64-bit program. What one width's tests went
-# through so never reaches the next width's.
+# A new wineserver for what follows, in the same prefix; call it once the programs before have ended. Its window and
+# menu handles start afresh, so what one width's tests went through never pushes the next width's past the sign bit,
+# where Wine 8's dialogs spin (docs/DEVELOPMENT.md, "One Wine session, a wineserver per width").
 wine_session_new_server() {
     WINEPREFIX="$WINEPREFIX" "$WINESERVER_BIN" -k >/dev/null 2>&1 || true
     wait "$WINESERVER_PID" 2>/dev/null || true

@@ -112,12 +112,10 @@ Reading Read() {
 
 // One right-click as Explorer makes it: a handler from the class object, Initialize with the selection,
 // QueryContextMenu, the help text and the releases; false when a step did not give its documented result. The host's
-// popup menu is made once and emptied after each right-click. Wine's server hands a freed window or menu slot out
-// again with its generation, the handle's high word, one higher, and Wine 8's GetWindow answers a handle whose
-// generation reached 0x8000 zero-extended where every other call sign-extends it: from then on the dialog manager's
-// walks through a dialog's controls (an automatic radio button's group, for one) never come back to the control they
-// started from, and spin. A menu per right-click took the session there after about 33,000 right-clicks, and every
-// dialog of a later 64-bit program in the session could hang.
+// popup menu is made once and emptied after each right-click: each new menu raises a handle's generation by one,
+// and a menu per right-click took Wine's handles past the sign bit after about 33,000 right-clicks, where Wine 8's
+// dialogs spin in this and every later program of the session (docs/DEVELOPMENT.md, "One Wine session, a
+// wineserver per width").
 bool RightClick(IClassFactory* factory, IDataObject* selection, HMENU popup) {
     ComPtr<IShellExtInit> init;
     ComPtr<IContextMenu> menu;
